@@ -25,8 +25,8 @@ from_host() {
     # shellcheck disable=SC2016 # expanded inside
     out=$(cd "$dir/cwd" && "$sbx" --bin "$dir/bin" --emulator "$dir/cwd/emu" --record "$dir/record" -- \
         bash -c 'readlink /proc/self/ns/pid /proc/self/ns/mnt /proc/self/ns/net
-                 pwd; prog a "b c"; echo inside >"$1"
-                 [ "$(type -P reboot)" = /run/sandbox/fakes/reboot ] && reboot -f' _ "$dir/marker")
+                 pwd; prog a "b c"; echo inside >"$1"; echo inside >"$2"
+                 [ "$(type -P reboot)" = /run/sandbox/fakes/reboot ] && reboot -f' _ "$dir/marker" "/etc/${dir##*/}")
     expect=("$(readlink /proc/$$/ns/pid)" "$(readlink /proc/$$/ns/mnt)" "$(readlink /proc/$$/ns/net)")
     for ns in "${expect[@]}"; do
         [[ $out != *"$ns"* ]] || fail "the sandbox shares the host's $ns"
@@ -34,6 +34,7 @@ from_host() {
     [[ $out == *"$dir/cwd"$'\n'"emulated: -0 prog $dir/bin/prog a b c"* ]] ||
         fail "cwd or emulator wrapper wrong: $out"
     [ ! -e "$dir/marker" ] || fail "a file written to /tmp inside shows on the host"
+    [ ! -e "/etc/${dir##*/}" ] || fail "a file written to /etc inside shows on the host"
     [ ! -e /run/sandbox ] || fail "/run/sandbox shows on the host"
     [[ $(cat "$dir/record") =~ ^[0-9]+\.[0-9]{9}\ [0-9]+\ reboot\ reboot\ -f$ ]] ||
         fail "--record file: $(cat "$dir/record")"
@@ -85,6 +86,7 @@ expect_only() {
             /proc/self/mountinfo || fail "$dir/$e should not be there"
     done
 }
+expect_eq "file system of /etc" overlay "$(stat -f -c %T /etc | sed s/fs$//)"
 for d in /run /tmp /var /boot /sys /app; do
     expect_eq "file system of $d" tmpfs "$(stat -f -c %T "$d")"
 done
