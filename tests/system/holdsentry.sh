@@ -95,7 +95,7 @@ scenario_unopenable() {
     expect_eq "/tmp/applog" "earlier boot" "$(cat /tmp/applog)"
 
     provision
-    : >"$SANDBOX_REAPED"
+    : >/run/sandbox/reaped
     # A link planted in world-writable /tmp must not redirect root's write.
     echo "untouched" >/boot/victim
     rm /tmp/applog && ln -s /boot/victim /tmp/applog

@@ -58,3 +58,18 @@ make_eth0() {
         fail "cannot create eth0 with address $1"
     fi
 }
+
+# recorded_has ARGV0: whether a fake was called by that name.
+recorded_has() { cut -d' ' -f4 "$SANDBOX_RECORD" | grep -qx -- "$1"; }
+
+# Orphans reaped so far: whether any / their statuses, one per line.
+reaped_any() { [ -s /run/sandbox/reaped ]; }
+reaped_statuses() { awk '{ print $2 }' /run/sandbox/reaped; }
+
+# daemon_pid NAME: the one running process of our program NAME (under an
+# emulator its process name is the emulator's, so match the wrapper's -0 NAME).
+daemon_pid() {
+    local pids
+    if [ -n "${SANDBOX_EMULATOR:-}" ]; then pids=$(pgrep -f -- "-0 $1 "); else pids=$(pgrep -x "$1"); fi
+    [ -n "$pids" ] && [ "$(wc -w <<<"$pids")" = 1 ] && echo "$pids"
+}
