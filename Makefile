@@ -14,7 +14,7 @@ PRESETS := armhf
 else
 $(error ARCH must be host, armhf or all)
 endif
-SETUP_FOR := build test $(if $(filter armhf,$(PRESETS)),armhf)
+SETUP_FOR := build test $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz)
 PROGRAMS := holdSentry apStarter macPrint silencePlayer
 
 .PHONY: all build test setup size clean FORCE
@@ -38,6 +38,7 @@ test-%: build-% FORCE
 
 test: setup
 	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+	@$(if $(filter host,$(PRESETS)),scripts/fuzz 30)
 
 size:
 	@scripts/setup build armhf
@@ -60,3 +61,26 @@ packages:
 	cpack --config build/armhf/CPackConfig.cmake -B build/packages
 	rm -rf build/packages/_CPack_Packages
 	@ls -l build/packages
+
+# Robustness evidence (docs/robustness.md). `make test` runs the fuzzers for 30 s.
+#   make fuzz [FUZZ_SECONDS=60]  libFuzzer on the key-value library, both targets at once
+#   make crash-sweep             SIGKILL holdSentry at each file system call of a reset
+#   make soak [SOAK_SECONDS=60]  button noise and short presses: no reset, no growth
+#   make valgrind                memcheck over the unit tests and the programs' runs
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz crash-sweep soak valgrind robust-setup
+fuzz:
+	@scripts/setup fuzz
+	scripts/fuzz $(FUZZ_SECONDS)
+
+robust-setup: build
+	@scripts/setup test robust
+
+crash-sweep: robust-setup
+	scripts/crash-sweep
+
+soak: robust-setup
+	SOAK_SECONDS=$(or $(SOAK_SECONDS),60) tests/sandbox/sandbox --bin build/host/bin -- tests/system/soak.sh
+
+valgrind: robust-setup
+	scripts/valgrind

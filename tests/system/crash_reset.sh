@@ -12,39 +12,23 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/system/lib.sh
 . "$here/lib.sh"
+# shellcheck source=tests/system/reset_lib.sh
+. "$here/reset_lib.sh"
 
 traced=openat,write,fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat,close,ftruncate
-button=/sys/bus/i2c/devices/2-0030/factory_reset
 declare -A new=(
     [/app/etc/corehub.conf]=$here/expected/corehub.conf
     [/tmp/netconf.conf]=$here/expected/netconf.conf
     [/tmp/wpa_supplicant.conf]=$here/expected/wpa_supplicant.conf
     [/app/etc/wifilist.conf]=$here/expected/wifilist.conf
 )
-defaults=(/app/etc/corehub.conf /tmp/netconf.conf /tmp/wpa_supplicant.conf /app/etc/wifilist.conf)
-
-provision() {
-    mkdir -p "$(dirname "$button")" /app/etc
-    echo 0 >"$button"
-    cp "$here/files/hw.conf" /boot/hw.conf
-    # Old contents longer than some new ones: a torn file cannot pass for either.
+# Old contents longer than the new ones: a torn file cannot pass for either.
+provision_long_old() {
+    provision
     for file in "${defaults[@]}"; do
         printf 'old %s\n%.0s' "$file" {1..40} >"$file"
         cp "$file" "/run/old.${file##*/}"
     done
-}
-
-start_daemon() {
-    : >/tmp/applog
-    holdSentry || fail "holdSentry returned $?"
-    wait_for 5 grep -qx "holdSentry V1.01" /tmp/applog
-    daemon=$(daemon_pid holdSentry) || fail "holdSentry is not running in the background"
-}
-
-reset_now() {
-    echo 1 >"$button"
-    sleep 5.2
-    echo 0 >"$button"
 }
 
 # Starts strace on the daemon with the given extra options, and waits until it is attached.
@@ -67,15 +51,15 @@ file_states() {
             fail "$file is neither its old nor its new content: $(od -c "$file" | head -5)"
         fi
     done
-    temps=$(cd / && find /app/etc /tmp -maxdepth 1 -name '.*.new' | sort | tr '\n' ' ')
+    temps=$(find /app/etc /tmp -maxdepth 1 -name '.*.new' | sort | tr '\n' ' ')
     echo "${states[*]} temps: ${temps:--}"
 }
 
 scenario_trace() {
-    provision
+    provision_long_old
     start_daemon
     attach
-    reset_now
+    hold_to_reset
     expect_eq "daemon status" 0 "$(reaped_status "$daemon" 20)"
     wait "$tracer" || true
     cat /run/trace
@@ -83,10 +67,10 @@ scenario_trace() {
 
 scenario_kill() {
     local syscall=$1 n=$2 temp target
-    provision
+    provision_long_old
     start_daemon
     attach -e inject="$syscall:signal=KILL:when=$n"
-    reset_now
+    hold_to_reset
     expect_eq "daemon status (killed at $syscall #$n)" 137 "$(reaped_status "$daemon" 20)"
     wait "$tracer" || true
     local killed_at
@@ -94,15 +78,15 @@ scenario_kill() {
     local states
     states=$(file_states)
     # A temporary is named after its target; anything else would be a stray file.
-    for temp in $(find /app/etc /tmp -maxdepth 1 -name '.*.new'); do
+    while read -r temp; do
         target=${temp%/*}/$(basename "$temp" .new)
         target=${target%/*}/${target##*/.}
         [ -n "${new[$target]:-}" ] || fail "stray temporary $temp"
-    done
+    done < <(find /app/etc /tmp -maxdepth 1 -name '.*.new')
 
     # The next reset, undisturbed, cleans up.
     start_daemon
-    reset_now
+    hold_to_reset
     expect_eq "status of the next reset" 0 "$(reaped_status "$daemon" 20)"
     local after
     after=$(file_states)
