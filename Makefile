@@ -1,25 +1,29 @@
 # Front door. `make` builds the host programs; `make test` sets up what this
 # machine lacks, builds every preset and runs the whole suite (what CI runs).
-#   make test ARCH=host     one architecture only
+#   make test ARCH=host     host build and its sanitizer build only
+#   make test ARCH=armhf    the device build only, tests under qemu-arm
+#   make size               stripped sizes and needed libraries of the device build
 
 ARCH ?= all
 ifeq ($(ARCH),all)
-PRESETS := host sanitize
+PRESETS := host sanitize armhf
 else ifeq ($(ARCH),host)
 PRESETS := host sanitize
+else ifeq ($(ARCH),armhf)
+PRESETS := armhf
 else
-$(error ARCH must be host or all)
+$(error ARCH must be host, armhf or all)
 endif
-SETUP_FOR := build test
+SETUP_FOR := build test $(if $(filter armhf,$(PRESETS)),armhf)
+PROGRAMS := holdSentry apStarter macPrint silencePlayer
 
-.PHONY: all build test setup setup-build clean FORCE
+.PHONY: all build test setup size clean FORCE
 
 all: build
 
-build: setup-build build-host
-
-setup-build:
+build:
 	@scripts/setup build
+	@$(MAKE) --no-print-directory build-host
 
 setup:
 	@scripts/setup $(SETUP_FOR)
@@ -32,9 +36,15 @@ build-%: FORCE
 test-%: build-% FORCE
 	ctest --preset $*
 
-FORCE:
+test: setup
+	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
-test: setup $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+size:
+	@scripts/setup build armhf
+	@$(MAKE) --no-print-directory build-armhf
+	@scripts/binary-report --strip arm-linux-gnueabihf-strip $(addprefix build/armhf/bin/,$(PROGRAMS))
 
 clean:
 	rm -rf build
+
+FORCE:
