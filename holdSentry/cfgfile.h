@@ -29,7 +29,9 @@ typedef struct cfgOutput cfgOutput;
 
 /* Parses filePath. Null when it cannot be opened or memory runs out for the
  * table itself; a file without entries gives an empty table. A read error
- * ends the parse and the table keeps the entries read so far. */
+ * ends the parse and the table keeps the entries read so far (a directory
+ * opens but fails every read: an empty table). A line that memory runs out
+ * for is dropped. */
 cfgTable *cfgReader_Ctor(const char *filePath);
 /* Frees the table and all it owns; null is ignored. */
 void cfgReader_Dtor(cfgTable *table);
@@ -58,8 +60,10 @@ cfgOutput *cfgWriter_Ctor(const char *filePath, int appendFlag);
  * 1 only when every write, the flush and the close succeeded. Null gives 0. */
 int cfgWriter_Dtor(cfgOutput *output);
 /* The add operations write nothing and return 0 when a text holds a line
- * break (it would read back as lines the caller never wrote) or the stream
- * has already failed. */
+ * break (it would read back as lines the caller never wrote), a text or the
+ * handle is null, or the stream has already failed. They also return 0 when
+ * the write itself fails; buffering may delay that to a later add or to
+ * cfgWriter_Dtor. */
 int cfgWriter_AddComment(const char *text, cfgOutput *output);      /* "# text\n" */
 int cfgWriter_AddBlank(cfgOutput *output);                          /* "\n" */
 int cfgWriter_AddEntryInt(const char *key, int value, cfgOutput *output);
