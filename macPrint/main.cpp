@@ -7,8 +7,10 @@
 
 int main(int argc, char *argv[]) {
     if (argc != 2) {
-        // argv[0] is null when the caller passed an empty argument list.
-        const char *invocationName = argc > 0 && argv[0] != nullptr ? argv[0] : "macPrint";
+        // A caller may pass an empty argument list: argv[0] is then null, or
+        // the empty string that newer kernels put in its place.
+        const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+        const char *invocationName = named ? argv[0] : "macPrint";
         printf("usage: %s <ifname>\n", invocationName);
         finishStream(stdout);
         return 1;
