@@ -1,5 +1,6 @@
 #!/bin/bash
 # Inputs that a device can really meet, done badly: bad_inputs.sh SCENARIO
+# (apstarter.sh already covers a read-only and a full /var.)
 # Each scenario states the outcome it expects; nothing valid may be lost.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -139,6 +140,22 @@ scenario_readonly_app() {
     done
     expect_file_bytes /tmp/netconf.conf "$here/expected/netconf.conf"
     expect_file_bytes /tmp/wpa_supplicant.conf "$here/expected/wpa_supplicant.conf"
+}
+
+# Interface names the kernel cannot know (macprint.sh has the empty, 15- and 16-character
+# ones): twelve zeros, status 1, nothing on standard error, never a crash.
+scenario_ifnames() {
+    local name out status long200
+    long200=$(printf 'e%.0s' {1..200})
+    make_eth0 0a:1b:2c:3d:4e:ff
+    for name in "$long200" "eth0$long200" "eth0/" "/eth0" "a/b" "../eth0" "eth0/../lo" \
+        "$(printf '/%.0s' {1..15})" "$(printf '/%.0s' {1..16})"; do
+        status=0
+        out=$(macPrint "$name" 2>/tmp/stderr) || status=$?
+        expect_eq "output for '$name'" 000000000000 "$out"
+        expect_eq "status for '$name'" 1 "$status"
+        expect_eq "stderr for '$name'" "" "$(cat /tmp/stderr)"
+    done
 }
 
 "scenario_$1"

@@ -16,7 +16,7 @@ mkdir -p /run/vg
 vg() {
     local name=$1
     shift
-    valgrind -q --vgdb=no --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
+    /usr/bin/valgrind -q --vgdb=no --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
         --track-fds=no --log-file="/run/vg/$name.%p.log" "$bin/$name" "$@"
 }
 
@@ -59,8 +59,36 @@ holdsentry_runs() {
     echo "holdSentry: reset, SIGTERM, no button attribute"
 }
 
+# Runs `vg NAME ARGS...` and checks its exit status: expect_vg STATUS NAME ARGS...
+expect_vg() {
+    local want=$1 status=0
+    shift
+    vg "$@" >/dev/null || status=$?
+    expect_eq "status of $*" "$want" "$status"
+}
+
+program_runs() {
+    make_eth0 0a:1b:2c:3d:4e:5f
+    expect_vg 0 apStarter
+    mount -o remount,ro /var
+    expect_vg 1 apStarter
+    mount -o remount,rw /var
+    expect_vg 0 macPrint eth0
+    expect_vg 0 macPrint lo
+    expect_vg 1 macPrint nosuch0
+    expect_vg 1 macPrint "$(printf 'e%.0s' {1..200})"
+    expect_vg 1 macPrint a/b
+    expect_vg 1 macPrint
+    ip link del eth0
+    expect_vg 1 apStarter
+    # The player replaces the process (its fake exits 0); without a player, status 1.
+    expect_vg 0 silencePlayer
+    PATH=/nonexistent expect_vg 1 silencePlayer
+    echo "apStarter, macPrint, silencePlayer: successes and failures"
+}
+
 holdsentry_runs
-[ "$(type -t program_runs)" != function ] || program_runs
+program_runs
 
 # Every log: nothing but the silence of -q (an error or a leak prints a report).
 count=0
