@@ -16,7 +16,9 @@ struct Entry {
 // The longest line that is kept, its line feed not counted.
 constexpr size_t maxLineLength = 16383;
 
-inline bool isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline bool isWhitespace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 inline std::string_view trim(std::string_view text) {
     while (!text.empty() && isWhitespace(text.front()))

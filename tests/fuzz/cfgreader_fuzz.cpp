@@ -22,7 +22,8 @@ char inputPath[64];
 // Caller buffers are allocated with exactly the size the reader is told, so that AddressSanitizer
 // catches a write one byte past it.
 struct ExactBuffer {
-    explicit ExactBuffer(size_t size) : size(size), data(static_cast<char *>(malloc(size + !size))) {
+    explicit ExactBuffer(size_t size)
+        : size(size), data(static_cast<char *>(malloc(size + !size))) {
         memset(data, 0x5a, size);
     }
     ~ExactBuffer() { free(data); }
@@ -47,15 +48,17 @@ struct ExactBuffer {
     char *data;
 };
 
-#define CHECK(condition)                                                                          \
-    do {                                                                                          \
-        if (!(condition)) {                                                                       \
-            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);              \
-            abort();                                                                              \
-        }                                                                                         \
+#define CHECK(condition)                                                                           \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                 \
+            abort();                                                                               \
+        }                                                                                          \
     } while (0)
 
-uint32_t u32(size_t n) { return static_cast<uint32_t>(n); }
+uint32_t u32(size_t n) {
+    return static_cast<uint32_t>(n);
+}
 
 void checkEnumEntry(int index, const cfgModel::Entry &entry, const cfgTable *table) {
     // Sizes first, as callers do.
@@ -131,8 +134,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (ftruncate(inputFd, 0) != 0 ||
-        pwrite(inputFd, data, size, 0) != static_cast<ssize_t>(size))
+    if (ftruncate(inputFd, 0) != 0 || pwrite(inputFd, data, size, 0) != static_cast<ssize_t>(size))
         abort();
     const std::string bytes(reinterpret_cast<const char *>(data), size);
     const std::vector<cfgModel::Entry> expected = cfgModel::parse(bytes);

@@ -22,12 +22,12 @@ namespace {
 int fileFd = -1;
 char filePath[64];
 
-#define CHECK(condition)                                                                          \
-    do {                                                                                          \
-        if (!(condition)) {                                                                       \
-            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);              \
-            abort();                                                                              \
-        }                                                                                         \
+#define CHECK(condition)                                                                           \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                 \
+            abort();                                                                               \
+        }                                                                                          \
     } while (0)
 
 enum Op { comment, blank, entryInt, entryNum, entryStr, longEntryStr, reopen, opCount };
@@ -38,7 +38,9 @@ struct Expected {
     std::vector<cfgModel::Entry> entries;
 };
 
-bool hasLineBreak(const std::string &text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool hasLineBreak(const std::string &text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
 
 // A text as the library sees it: a C string ends at its first NUL.
 std::string cText(FuzzedDataProvider &in, size_t maxLength) {
@@ -160,8 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         CHECK(cfgReader_EnumEntry(static_cast<int>(i), nullptr, &keyLen, nullptr, &valueLen,
                                   table) == 1);
         std::vector<char> key(keyLen), value(valueLen);
-        CHECK(cfgReader_EnumEntry(static_cast<int>(i), key.data(), &keyLen, value.data(),
-                                  &valueLen, table) == 1);
+        CHECK(cfgReader_EnumEntry(static_cast<int>(i), key.data(), &keyLen, value.data(), &valueLen,
+                                  table) == 1);
         CHECK(entry.key == key.data() && entry.value == value.data());
     }
     cfgReader_Dtor(table);
