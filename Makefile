@@ -3,6 +3,8 @@
 #   make test ARCH=host     host build and its sanitizer build only
 #   make test ARCH=armhf    the device build only, tests under qemu-arm
 #   make size               stripped sizes and needed libraries of the device build
+#   make lint               clang-tidy, cppcheck and clang-format (part of make test)
+#   make bench              measures everything in docs/performance.md and rewrites it
 
 ARCH ?= all
 ifeq ($(ARCH),all)
@@ -14,10 +16,10 @@ PRESETS := armhf
 else
 $(error ARCH must be host, armhf or all)
 endif
-SETUP_FOR := build test $(if $(filter armhf,$(PRESETS)),armhf)
+SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf)
 PROGRAMS := holdSentry apStarter macPrint silencePlayer
 
-.PHONY: all build test setup size clean FORCE
+.PHONY: all build test setup size lint bench clean FORCE
 
 all: build
 
@@ -37,12 +39,21 @@ test-%: build-% FORCE
 	ctest --preset $*
 
 test: setup
+	@scripts/lint
 	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 
 size:
 	@scripts/setup build armhf
 	@$(MAKE) --no-print-directory build-armhf
 	@scripts/binary-report --strip arm-linux-gnueabihf-strip $(addprefix build/armhf/bin/,$(PROGRAMS))
+
+lint:
+	@scripts/setup build lint
+	@scripts/lint
+
+bench:
+	@scripts/setup build test armhf bench
+	@bench/run
 
 clean:
 	rm -rf build
