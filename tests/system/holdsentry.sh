@@ -1,0 +1,127 @@
+#!/bin/bash
+# The reset-button daemon, for real, inside the sandbox: holdsentry.sh SCENARIO
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/system/lib.sh
+. "$here/lib.sh"
+
+button=/sys/bus/i2c/devices/2-0030/factory_reset
+defaults=(/app/etc/corehub.conf /tmp/netconf.conf /tmp/wpa_supplicant.conf /app/etc/wifilist.conf)
+
+# A provisioned device whose four default files hold an earlier configuration.
+provision() {
+    mkdir -p "$(dirname "$button")" /app/etc
+    echo 0 >"$button"
+    cp "$here/files/hw.conf" /boot/hw.conf
+    echo "earlier boot" >/tmp/applog
+    for file in "${defaults[@]}"; do echo "old $file" >"$file"; done
+}
+
+# Starts the daemon; the starting process must return at once with status 0.
+start_daemon() {
+    holdSentry || fail "holdSentry returned $?"
+    wait_for 5 grep -qx "holdSentry V1.01" /tmp/applog || fail "no banner in /tmp/applog"
+    daemon=$(daemon_pid holdSentry) || fail "holdSentry is not running in the background"
+}
+
+# Holds the button for $1 seconds, then releases it.
+hold_button() {
+    echo 1 >"$button"
+    sleep "$1"
+    echo 0 >"$button"
+}
+
+expect_reset() { # $1: expected supplicant file
+    wait_for 15 recorded_has "reboot" || fail "no reboot after a long hold"
+    expect_eq "commands" "aplay /usr/share/voice_hints/normalreset.wav
+reboot" "$(recorded)"
+    local pause
+    pause=$(awk '$3 == "aplay" { a = $1 } $3 == "reboot" { r = $1 } END { print (r - a >= 2) }' "$SANDBOX_RECORD")
+    expect_eq "at least 2 s between prompt and reboot" 1 "$pause"
+    expect_file_bytes /app/etc/corehub.conf "$here/expected/corehub.conf"
+    expect_file_bytes /tmp/netconf.conf "$here/expected/netconf.conf"
+    expect_file_bytes /tmp/wpa_supplicant.conf "$1"
+    expect_file_bytes /app/etc/wifilist.conf "$here/expected/wifilist.conf"
+    expect_eq "background status" 0 "$(reaped_status "$daemon" 5)"
+    expect_eq "leftover temporary files" "" "$(find /app/etc /tmp -maxdepth 1 -name '.*.new')"
+}
+
+expect_no_reset() {
+    expect_eq "commands" "" "$(recorded)"
+    for file in "${defaults[@]}"; do expect_eq "$file" "old $file" "$(cat "$file")"; done
+}
+
+scenario_reset() {
+    provision
+    start_daemon
+    expect_eq "/tmp/applog" "earlier boot
+holdSentry V1.01" "$(cat /tmp/applog)"
+    hold_button 5.4
+    expect_reset "$here/expected/wpa_supplicant.conf"
+}
+
+# A short hold changes nothing; the next long one still resets, and an
+# identity with a key missing leaves that key and the later ones empty.
+scenario_short_then_long() {
+    provision
+    sed -i '/^hw_model_number/d' /boot/hw.conf
+    start_daemon
+    hold_button 3
+    sleep 0.5
+    expect_no_reset
+    hold_button 5.4
+    expect_reset "$here/expected/wpa_supplicant-no-model-number.conf"
+}
+
+scenario_sigterm_while_held() {
+    provision
+    start_daemon
+    echo 1 >"$button"
+    sleep 1
+    kill -TERM "$daemon"
+    expect_eq "background status" 0 "$(reaped_status "$daemon" 5)"
+    echo 0 >"$button"
+    sleep 0.3
+    expect_no_reset
+}
+
+# Whoever starts the daemon sees 0 at once; the background process ends with 1.
+scenario_unopenable() {
+    provision
+    rm "$button"
+    holdSentry || fail "holdSentry returned $?"
+    wait_for 5 reaped_any || fail "daemon without a button attribute did not end"
+    expect_eq "status without button attribute" 1 "$(reaped_statuses)"
+    expect_eq "/tmp/applog" "earlier boot" "$(cat /tmp/applog)"
+
+    provision
+    : >/run/sandbox/reaped
+    # A link planted in world-writable /tmp must not redirect root's write.
+    echo "untouched" >/boot/victim
+    rm /tmp/applog && ln -s /boot/victim /tmp/applog
+    holdSentry || fail "holdSentry returned $?"
+    wait_for 5 reaped_any || fail "daemon with a planted log link did not end"
+    expect_eq "status with /tmp/applog a link" 1 "$(reaped_statuses)"
+    expect_eq "link target" "untouched" "$(cat /boot/victim)"
+}
+
+# A full /app: the old files stay whole, no temporary file remains, and the
+# reset still writes the other files and reboots.
+scenario_full_app() {
+    provision
+    mount -t tmpfs -o size=64k tmpfs /app/etc
+    for file in /app/etc/corehub.conf /app/etc/wifilist.conf; do echo "old $file" >"$file"; done
+    dd if=/dev/zero of=/app/etc/filler bs=1k count=1024 2>/dev/null && fail "filler did not fill /app/etc"
+    start_daemon
+    hold_button 5.4
+    wait_for 15 recorded_has "reboot" || fail "no reboot with a full /app"
+    expect_eq "/app/etc" "corehub.conf filler wifilist.conf" "$(cd /app/etc && shopt -s dotglob && echo *)"
+    for file in /app/etc/corehub.conf /app/etc/wifilist.conf; do
+        expect_eq "$file" "old $file" "$(cat "$file")"
+    done
+    expect_file_bytes /tmp/netconf.conf "$here/expected/netconf.conf"
+    expect_file_bytes /tmp/wpa_supplicant.conf "$here/expected/wpa_supplicant.conf"
+}
+
+"scenario_$1"
+echo "PASS: holdSentry $1"
