@@ -69,5 +69,6 @@ if command -v apStarter >/dev/null; then
     # own work plus the shells it starts, not the services' start-up.
     hyperfine -N --warmup 5 --min-runs 50 --export-json "$out/apstarter.json" apStarter \
         >"$out/apstarter.txt" 2>&1
-    sort -u -k4 "$SANDBOX_RECORD" | cut -d' ' -f4- >"$out/apstarter-commands.txt" || true
+    # One run's commands in order: the record holds every run's.
+    cut -d' ' -f4- "$SANDBOX_RECORD" | awk '!seen[$0]++' >"$out/apstarter-commands.txt"
 fi
