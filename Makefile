@@ -49,6 +49,18 @@ clean:
 
 FORCE:
 
+# Debian packages of the host (amd64) and device (armhf) builds in build/packages/
+# (docs/integration.md). Look inside with dpkg-deb -I / -c; do not install here.
+.PHONY: packages
+packages:
+	@scripts/setup build armhf
+	@$(MAKE) --no-print-directory build-host build-armhf
+	rm -rf build/packages
+	cpack --config build/host/CPackConfig.cmake -B build/packages
+	cpack --config build/armhf/CPackConfig.cmake -B build/packages
+	rm -rf build/packages/_CPack_Packages
+	@ls -l build/packages
+
 # The virtual device (needs root): `make demo` shows the whole system working,
 # `make device-shell` is a shell inside it. ARCH=armhf runs the ARM programs.
 DEMO_ARCH := $(if $(filter armhf,$(ARCH)),armhf,host)

@@ -187,8 +187,8 @@ int main() {
     if (daemon(0, 0) != 0) {
         // Still worth watching the button in the foreground.
     }
+    exitProgram = 0; // before the handler, so an early SIGTERM is not lost
     signal(SIGTERM, signalHandler);
-    exitProgram = 0;
 
     FILE *button = fopen(buttonAttributePath, "rt");
     if (button == nullptr)

@@ -1,0 +1,73 @@
+#!/bin/bash
+# The init script under a POSIX shell (dash and BusyBox ash): starts one
+# host-built holdSentry, reports it, never starts a second, stops it with
+# SIGTERM (status 0), and reports a daemon that cannot start.
+#   initscript.sh INIT_SCRIPT        (inside the sandbox, holdSentry on PATH)
+set -euo pipefail
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[ "${SANDBOX:-}" = 1 ] || fail "run me inside the sandbox"
+
+attribute=/sys/bus/i2c/devices/2-0030/factory_reset
+work=$(mktemp -d)
+# The installed script starts /usr/sbin/holdSentry; here it is the build's.
+sed "s|^DAEMON=.*|DAEMON=$(command -v holdSentry)|" "$1" >"$work/init"
+grep -q "^DAEMON=/.*/holdSentry$" "$work/init" || fail "no DAEMON line in $1"
+
+pidsOf() { pidof holdSentry || true; }
+
+# run SHELL ACTION EXPECTED_STATUS EXPECTED_OUTPUT_REGEX
+run() {
+    local status=0 out
+    out=$($1 "$work/init" "$2" 2>&1) || status=$?
+    [ "$status" = "$3" ] || fail "$1 $2: status $status ($out)"
+    [[ $out =~ $4 ]] || fail "$1 $2: output '$out'"
+}
+
+# exitedWith PID STATUS: the sandbox's PID 1 reaped the orphaned daemon.
+exitedWith() {
+    grep -qx "$1 $2" /run/sandbox/reaped || fail "pid $1 did not end with $2: $(cat /run/sandbox/reaped)"
+}
+
+scenario() {
+    local sh=$1 first second
+    mkdir -p "${attribute%/*}"
+    echo 0 >"$attribute"
+    rm -f /tmp/applog
+
+    run "$sh" status 3 "^holdSentry is not running$"
+    run "$sh" stop 0 "^holdSentry is not running$"
+    run "$sh" start 0 "^holdSentry started$"
+    first=$(pidsOf)
+    [[ $first =~ ^[0-9]+$ ]] || fail "$sh: running: '$first'"
+    [ "$(cat /tmp/applog)" = "holdSentry V1.01" ] || fail "$sh: applog '$(cat /tmp/applog)'"
+    run "$sh" status 0 "^holdSentry is running \(pid $first\)$"
+    run "$sh" start 0 "^holdSentry is already running$"
+    [ "$(pidsOf)" = "$first" ] || fail "$sh: second start changed '$first' to '$(pidsOf)'"
+
+    run "$sh" restart 0 $'^holdSentry stopped\nholdSentry started$'
+    exitedWith "$first" 0
+    second=$(pidsOf)
+    [[ $second =~ ^[0-9]+$ && $second != "$first" ]] || fail "$sh: after restart: '$second'"
+
+    run "$sh" stop 0 "^holdSentry stopped$"
+    exitedWith "$second" 0
+    [ -z "$(pidsOf)" ] || fail "$sh: still running after stop"
+
+    # Two starts at once (boot script and an operator, say) make one daemon.
+    $sh "$work/init" start >"$work/a" 2>&1 &
+    $sh "$work/init" start >"$work/b" 2>&1 &
+    wait
+    [[ $(pidsOf) =~ ^[0-9]+$ ]] || fail "$sh: concurrent starts: '$(pidsOf)' ($(cat "$work/a" "$work/b"))"
+    run "$sh" stop 0 "^holdSentry stopped$"
+    [ ! -e /run/holdSentry.start ] || fail "$sh: start lock left behind"
+
+    # Without the button driver the daemon ends at once: start says so.
+    rm "$attribute"
+    run "$sh" start 1 "failed to start"
+    run "$sh" status 3 "not running"
+    run "$sh" bogus 2 "^usage: "
+    echo "$sh: OK"
+}
+
+scenario sh
+scenario "busybox sh"
