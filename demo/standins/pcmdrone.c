@@ -14,8 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-static void appendLine(const char *path, const char *line)
-{
+static void appendLine(const char *path, const char *line) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
@@ -24,14 +23,12 @@ static void appendLine(const char *path, const char *line)
     close(fd);
 }
 
-static void event(const char *line)
-{
+static void event(const char *line) {
     const char *path = getenv("DEMO_EVENTS");
     appendLine(path ? path : "/run/demo/events", line);
 }
 
-static void recordCall(int argc, char **argv)
-{
+static void recordCall(int argc, char **argv) {
     char line[1024];
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
@@ -46,8 +43,7 @@ static void recordCall(int argc, char **argv)
     }
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     recordCall(argc, argv);
     const char *format = NULL;
     for (int i = 1; i + 1 < argc; i++)
