@@ -3,6 +3,8 @@
 #   make test ARCH=host     host build and its sanitizer build only
 #   make test ARCH=armhf    the device build only, tests under qemu-arm
 #   make size               stripped sizes and needed libraries of the device build
+#   make lint               clang-tidy, cppcheck and clang-format (part of make test)
+#   make bench              measures everything in docs/performance.md and rewrites it
 
 ARCH ?= all
 ifeq ($(ARCH),all)
@@ -14,10 +16,10 @@ PRESETS := armhf
 else
 $(error ARCH must be host, armhf or all)
 endif
-SETUP_FOR := build test $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz)
+SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz)
 PROGRAMS := holdSentry apStarter macPrint silencePlayer
 
-.PHONY: all build test setup size clean FORCE
+.PHONY: all build test setup size lint bench clean FORCE
 
 all: build
 
@@ -37,6 +39,7 @@ test-%: build-% FORCE
 	ctest --preset $*
 
 test: setup
+	@scripts/lint
 	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 	@$(if $(filter host,$(PRESETS)),scripts/fuzz 30)
 
@@ -44,6 +47,14 @@ size:
 	@scripts/setup build armhf
 	@$(MAKE) --no-print-directory build-armhf
 	@scripts/binary-report --strip arm-linux-gnueabihf-strip $(addprefix build/armhf/bin/,$(PROGRAMS))
+
+lint:
+	@scripts/setup build lint
+	@scripts/lint
+
+bench:
+	@scripts/setup build test armhf bench
+	@bench/run
 
 clean:
 	rm -rf build
@@ -61,6 +72,15 @@ packages:
 	cpack --config build/armhf/CPackConfig.cmake -B build/packages
 	rm -rf build/packages/_CPack_Packages
 	@ls -l build/packages
+
+# The virtual device (needs root): `make demo` shows the whole system working,
+# `make device-shell` is a shell inside it. ARCH=armhf runs the ARM programs.
+DEMO_ARCH := $(if $(filter armhf,$(ARCH)),armhf,host)
+.PHONY: demo device-shell
+demo:
+	@demo/run-demo --arch $(DEMO_ARCH)
+device-shell:
+	@demo/run-demo --arch $(DEMO_ARCH) --shell
 
 # Robustness evidence (docs/robustness.md). `make test` runs the fuzzers for 30 s.
 #   make fuzz [FUZZ_SECONDS=60]  libFuzzer on the key-value library, both targets at once

@@ -17,6 +17,8 @@ static constexpr char dnsmasqConfPath[] = "/var/dnsmask.conf";
 static constexpr size_t commandBufferSize = 1024;
 
 // Formats a command line and runs it through the shell: 1 when it exited 0.
+// C varargs on purpose: the format attribute lets -Wformat check every call.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 __attribute__((format(printf, 1, 2))) static int runFormatted(const char *format, ...) {
     char commandLine[commandBufferSize];
     memset(commandLine, 0, sizeof commandLine);

@@ -32,8 +32,7 @@ int readIfHwAddr(const char *ifName, MacAddress *address) {
 }
 
 void formatMacAddress(const MacAddress *address, char *text) {
-    const MacAddress &a = *address;
+    const auto &[b0, b1, b2, b3, b4, b5] = *address;
     // Unsigned bytes: 0x80 and above stay two digits instead of sign-extending.
-    snprintf(text, macAddressTextSize, "%02x%02x%02x%02x%02x%02x", a[0], a[1], a[2], a[3], a[4],
-             a[5]);
+    snprintf(text, macAddressTextSize, "%02x%02x%02x%02x%02x%02x", b0, b1, b2, b3, b4, b5);
 }

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 // Six bytes in the order the kernel reports them.
-using MacAddress = std::array<unsigned char, 6>;
+inline constexpr std::size_t macAddressLength = 6;
+using MacAddress = std::array<unsigned char, macAddressLength>;
 
 // Twelve lowercase hexadecimal digits and the terminating zero.
 inline constexpr int macAddressTextSize = 13;

@@ -61,6 +61,9 @@ static char *copyText(const char *begin, const char *end) {
     return copy;
 }
 
+/* The array holds pointers to pairs, not pairs. */
+static constexpr size_t pairSlotSize = sizeof(cfgPair *); // NOLINT(bugprone-sizeof-expression)
+
 /* Makes room for one more pair by doubling the slots when they are all used; 0 when memory runs
  * out (the table unchanged). */
 static int makeRoom(cfgTable *table) {
@@ -68,9 +71,9 @@ static int makeRoom(cfgTable *table) {
     if ((count & (count - 1)) != 0) /* not a power of two (nor 0): a slot is free */
         return 1;
     size_t slots = count ? 2 * count : 1;
-    if (table->count == INT32_MAX || slots > SIZE_MAX / sizeof(cfgPair *))
+    if (table->count == INT32_MAX || slots > SIZE_MAX / pairSlotSize)
         return 0;
-    void *grown = realloc(table->pairs, slots * sizeof(cfgPair *));
+    void *grown = realloc(table->pairs, slots * pairSlotSize);
     if (!grown)
         return 0;
     table->pairs = static_cast<cfgPair **>(grown);

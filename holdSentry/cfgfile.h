@@ -64,8 +64,8 @@ int cfgWriter_Dtor(cfgOutput *output);
  * handle is null, or the stream has already failed. They also return 0 when
  * the write itself fails; buffering may delay that to a later add or to
  * cfgWriter_Dtor. */
-int cfgWriter_AddComment(const char *text, cfgOutput *output);      /* "# text\n" */
-int cfgWriter_AddBlank(cfgOutput *output);                          /* "\n" */
+int cfgWriter_AddComment(const char *text, cfgOutput *output); /* "# text\n" */
+int cfgWriter_AddBlank(cfgOutput *output);                     /* "\n" */
 int cfgWriter_AddEntryInt(const char *key, int value, cfgOutput *output);
 int cfgWriter_AddEntryNum(const char *key, float value, cfgOutput *output); /* "%f" */
 int cfgWriter_AddEntryStr(const char *key, const char *text, cfgOutput *output);

@@ -14,8 +14,7 @@ constexpr char hwConfPath[] = "/boot/hw.conf";
 constexpr unsigned valueCapacity = 128;
 using HWField = std::array<char, valueCapacity + 1>;
 
-HWField hwDeviceName, hwManufacturer, hwModelName, hwModelNumber, hwSerialNumber, hwVersion,
-    hwUDID;
+HWField hwDeviceName, hwManufacturer, hwModelName, hwModelNumber, hwSerialNumber, hwVersion, hwUDID;
 
 struct HWKey {
     const char *key;
@@ -57,12 +56,28 @@ int initializeHWConfFrom(const char *filePath) {
     return loaded;
 }
 
-int initializeHWConf() { return initializeHWConfFrom(hwConfPath); }
+int initializeHWConf() {
+    return initializeHWConfFrom(hwConfPath);
+}
 
-const char *getHWDeviceName() { return hwDeviceName.data(); }
-const char *getHWManufacturer() { return hwManufacturer.data(); }
-const char *getHWModelName() { return hwModelName.data(); }
-const char *getHWModelNumber() { return hwModelNumber.data(); }
-const char *getHWSerialNumber() { return hwSerialNumber.data(); }
-const char *getHWVersion() { return hwVersion.data(); }
-const char *getHWUUID() { return hwUDID.data(); }
+const char *getHWDeviceName() {
+    return hwDeviceName.data();
+}
+const char *getHWManufacturer() {
+    return hwManufacturer.data();
+}
+const char *getHWModelName() {
+    return hwModelName.data();
+}
+const char *getHWModelNumber() {
+    return hwModelNumber.data();
+}
+const char *getHWSerialNumber() {
+    return hwSerialNumber.data();
+}
+const char *getHWVersion() {
+    return hwVersion.data();
+}
+const char *getHWUUID() {
+    return hwUDID.data();
+}

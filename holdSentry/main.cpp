@@ -26,6 +26,8 @@ constexpr char banner[] = "holdSentry V" PROJECT_VERSION_TEXT "\n";
 constexpr useconds_t pollPeriodUs = 100000;
 constexpr char pressedByte = '1';
 constexpr char releasedByte = '0';
+// A pread of up to 16 bytes at offset 0 returns the driver's text in one call.
+constexpr size_t stateReadSize = 16;
 constexpr char promptCommand[] = "aplay " PROMPT_FILE_PATH;
 constexpr unsigned pauseAfterPromptS = 2;
 constexpr char rebootCommand[] = "reboot";
@@ -165,7 +167,7 @@ void setdefWpalist() {
 // One poll: reads the attribute's current first byte and advances the press
 // state. A reset is decided on release, never while the button is down.
 void pollButton(FILE *button, bool *keyHeld, timeval *pressTime) {
-    std::array<char, 16> state;
+    std::array<char, stateReadSize> state;
     // pread at offset 0 sees the driver's current value in one system call.
     if (pread(fileno(button), state.data(), state.size(), 0) <= 0)
         return;
@@ -194,8 +196,10 @@ int main() {
     if (button == nullptr)
         return 1;
     FILE *log = openStartupLog();
-    if (log == nullptr)
+    if (log == nullptr) {
+        fclose(button);
         return 1;
+    }
     initializeHWConf();
     fputs(banner, log);
     fclose(log);

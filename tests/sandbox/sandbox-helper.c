@@ -25,8 +25,7 @@
 
 static pid_t childPid;
 
-static void appendLine(const char *path, const char *line, size_t len)
-{
+static void appendLine(const char *path, const char *line, size_t len) {
     /* One write() on an O_APPEND descriptor: lines from parallel processes
      * never interleave. */
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -37,8 +36,7 @@ static void appendLine(const char *path, const char *line, size_t len)
     close(fd);
 }
 
-static int statusCode(int status)
-{
+static int statusCode(int status) {
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -46,14 +44,12 @@ static int statusCode(int status)
     return 255;
 }
 
-static void forwardSignal(int sig)
-{
+static void forwardSignal(int sig) {
     if (childPid > 0)
         kill(childPid, sig);
 }
 
-static int runInit(char **cmd)
-{
+static int runInit(char **cmd) {
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = forwardSignal;
@@ -92,8 +88,7 @@ static int runInit(char **cmd)
 }
 
 /* Appends src to the line, turning line feeds into "\n" so one call stays one line. */
-static char *appendWord(char *out, const char *src)
-{
+static char *appendWord(char *out, const char *src) {
     *out++ = ' ';
     for (; *src; src++) {
         if (*src == '\n') {
@@ -106,8 +101,7 @@ static char *appendWord(char *out, const char *src)
     return out;
 }
 
-static void fakeWait(const char *name)
-{
+static void fakeWait(const char *name) {
     char var[128];
     snprintf(var, sizeof var, "SANDBOX_FAKE_SLEEP_%s", name);
     const char *value = getenv(var);
@@ -119,8 +113,7 @@ static void fakeWait(const char *name)
     }
 }
 
-static int runFake(const char *name, int argc, char **argv)
-{
+static int runFake(const char *name, int argc, char **argv) {
     size_t size = 64 + strlen(name);
     for (int i = 0; i < argc; i++)
         size += 2 * strlen(argv[i]) + 1;
@@ -130,8 +123,8 @@ static int runFake(const char *name, int argc, char **argv)
 
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    char *out = line + sprintf(line, "%lld.%09ld %d", (long long)now.tv_sec, now.tv_nsec,
-                               (int)getpid());
+    char *out =
+        line + sprintf(line, "%lld.%09ld %d", (long long)now.tv_sec, now.tv_nsec, (int)getpid());
     out = appendWord(out, name);
     for (int i = 0; i < argc; i++)
         out = appendWord(out, argv[i]);
@@ -148,8 +141,7 @@ static int runFake(const char *name, int argc, char **argv)
     return status ? atoi(status) : 0;
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     const char *path = (const char *)getauxval(AT_EXECFN);
     if (path == NULL || *path == '\0')
         path = argv[0];

@@ -101,24 +101,19 @@ echo inside >/tmp/marker
 
 # The dangerous names, by name and by absolute path, only leave a record.
 start=$(date +%s)
-reboot
-/sbin/reboot -f
-/usr/sbin/reboot now
-systemctl reboot
-/bin/systemctl poweroff -i
-halt && poweroff && shutdown -r now
+calls=("reboot" "/sbin/reboot -f" "/usr/sbin/reboot now" "systemctl reboot"
+    "/bin/systemctl poweroff -i" "halt" "poweroff" "shutdown -r now")
+expected="" called=""
+for call in "${calls[@]}"; do
+    program=${call%% *}
+    # An absolute path exists inside only where the machine has the real one.
+    [[ $program == /* && ! -e $program ]] && continue
+    $call # split into words on purpose
+    expected+="$call"$'\n' called+="${program##*/} "
+done
 bash -c 'exec -a aplay pcmdrone -f cd /dev/zero'
-expect_eq "recorded calls" "reboot
-/sbin/reboot -f
-/usr/sbin/reboot now
-systemctl reboot
-/bin/systemctl poweroff -i
-halt
-poweroff
-shutdown -r now
-aplay -f cd /dev/zero" "$(recorded)"
-expect_eq "names" "reboot reboot reboot systemctl systemctl halt poweroff shutdown pcmdrone" \
-    "$(recorded_full | cut -d' ' -f3 | xargs)"
+expect_eq "recorded calls" "${expected}aplay -f cd /dev/zero" "$(recorded)"
+expect_eq "names" "${called}pcmdrone" "$(recorded_full | cut -d' ' -f3 | xargs)"
 while read -r stamp pid _; do
     [[ $stamp =~ ^[0-9]+\.[0-9]{9}$ && $pid =~ ^[0-9]+$ ]] || fail "bad record line: $stamp $pid"
     (( ${stamp%.*} >= start && ${stamp%.*} <= $(date +%s) )) || fail "time stamp $stamp is off"

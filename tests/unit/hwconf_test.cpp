@@ -11,9 +11,12 @@ namespace {
 
 using Getter = const char *(*)();
 const std::vector<std::pair<std::string, Getter>> fieldsInLoadOrder = {
-    {"hw_device_name", getHWDeviceName},     {"hw_manufacturer", getHWManufacturer},
-    {"hw_model_name", getHWModelName},       {"hw_model_number", getHWModelNumber},
-    {"hw_serial_number", getHWSerialNumber}, {"hw_version", getHWVersion},
+    {"hw_device_name", getHWDeviceName},
+    {"hw_manufacturer", getHWManufacturer},
+    {"hw_model_name", getHWModelName},
+    {"hw_model_number", getHWModelNumber},
+    {"hw_serial_number", getHWSerialNumber},
+    {"hw_version", getHWVersion},
     {"hw_udid", getHWUUID},
 };
 
