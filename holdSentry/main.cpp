@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -37,6 +38,18 @@ volatile sig_atomic_t exitProgram = 0;
 void signalHandler(int signum) {
     if (signum == SIGTERM)
         exitProgram = 1;
+}
+
+// A directory opens like a file on Linux but never yields a state: the button
+// would be dead, so it counts as an attribute that cannot be opened.
+FILE *openButtonAttribute() {
+    FILE *button = fopen(buttonAttributePath, "rt");
+    struct stat info {};
+    if (button != nullptr && (fstat(fileno(button), &info) != 0 || S_ISDIR(info.st_mode))) {
+        fclose(button);
+        return nullptr;
+    }
+    return button;
 }
 
 // The log lives in world-writable /tmp: never follow a link planted there.
@@ -192,7 +205,7 @@ int main() {
     exitProgram = 0; // before the handler, so an early SIGTERM is not lost
     signal(SIGTERM, signalHandler);
 
-    FILE *button = fopen(buttonAttributePath, "rt");
+    FILE *button = openButtonAttribute();
     if (button == nullptr)
         return 1;
     FILE *log = openStartupLog();
