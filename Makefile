@@ -16,7 +16,7 @@ PRESETS := armhf
 else
 $(error ARCH must be host, armhf or all)
 endif
-SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz)
+SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz robust)
 PROGRAMS := holdSentry apStarter macPrint silencePlayer
 
 .PHONY: all build test setup size lint bench clean FORCE
@@ -42,6 +42,7 @@ test: setup
 	@scripts/lint
 	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
 	@$(if $(filter host,$(PRESETS)),scripts/fuzz 30)
+	@$(if $(filter host,$(PRESETS)),scripts/crash-sweep)
 
 size:
 	@scripts/setup build armhf
@@ -82,7 +83,8 @@ demo:
 device-shell:
 	@demo/run-demo --arch $(DEMO_ARCH) --shell
 
-# Robustness evidence (docs/robustness.md). `make test` runs the fuzzers for 30 s.
+# Robustness evidence (docs/robustness.md). `make test` runs the fuzzers for 30 s
+# and the crash sweep.
 #   make fuzz [FUZZ_SECONDS=60]  libFuzzer on the key-value library, both targets at once
 #   make crash-sweep             SIGKILL holdSentry at each file system call of a reset
 #   make soak [SOAK_SECONDS=60]  button noise and short presses: no reset, no growth
