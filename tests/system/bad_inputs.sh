@@ -120,7 +120,7 @@ scenario_button_directory() {
     holdSentry || fail "holdSentry returned $?"
     wait_for 5 reaped_any
     expect_eq "background status" 1 "$(reaped_statuses)"
-    expect_eq "banner" "" "$(cat /tmp/applog 2>/dev/null)"
+    expect_eq "/tmp/applog" "earlier boot" "$(cat /tmp/applog)"
     expect_eq "commands" "" "$(recorded)"
 }
 

@@ -5,24 +5,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/system/lib.sh
 . "$here/lib.sh"
 
-button=/sys/bus/i2c/devices/2-0030/factory_reset
-defaults=(/app/etc/corehub.conf /tmp/netconf.conf /tmp/wpa_supplicant.conf /app/etc/wifilist.conf)
-
-# A provisioned device whose four default files hold an earlier configuration.
-provision() {
-    mkdir -p "$(dirname "$button")" /app/etc
-    echo 0 >"$button"
-    cp "$here/files/hw.conf" /boot/hw.conf
-    echo "earlier boot" >/tmp/applog
-    for file in "${defaults[@]}"; do echo "old $file" >"$file"; done
-}
-
-# Starts the daemon; the starting process must return at once with status 0.
-start_daemon() {
-    holdSentry || fail "holdSentry returned $?"
-    wait_for 5 grep -qx "holdSentry V1.01" /tmp/applog || fail "no banner in /tmp/applog"
-    daemon=$(daemon_pid holdSentry) || fail "holdSentry is not running in the background"
-}
+# shellcheck source=tests/system/reset_lib.sh
+. "$here/reset_lib.sh"
 
 # Holds the button for $1 seconds, then releases it.
 hold_button() {

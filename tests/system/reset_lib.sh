@@ -1,5 +1,5 @@
-# holdSentry helpers for the robustness scripts (crash_reset.sh, bad_inputs.sh,
-# soak.sh), sourced after lib.sh.
+# holdSentry helpers for the scripts that drive the reset daemon (holdsentry.sh,
+# crash_reset.sh, bad_inputs.sh, soak.sh), sourced after lib.sh.
 # shellcheck shell=bash
 # The sourcing script sets $here, its own directory.
 : "${here:?}"
@@ -12,14 +12,20 @@ provision() {
     mkdir -p "$(dirname "$button")" /app/etc
     echo 0 >"$button"
     cp "$here/files/hw.conf" /boot/hw.conf
+    echo "earlier boot" >/tmp/applog
     for file in "${defaults[@]}"; do echo "old $file" >"$file"; done
 }
 
-# Starts the daemon (the starting process returns 0 at once); sets $daemon.
+banners() { grep -cx "holdSentry V1.01" /tmp/applog 2>/dev/null || true; }
+more_banners_than() { [ "$(banners)" -gt "$1" ]; }
+
+# Starts the daemon (the starting process returns 0 at once) and waits for its
+# banner to be appended; sets $daemon.
 start_daemon() {
-    : >/tmp/applog
+    local before
+    before=$(banners)
     holdSentry || fail "holdSentry returned $?"
-    wait_for 5 grep -qx "holdSentry V1.01" /tmp/applog
+    wait_for 5 more_banners_than "$before"
     daemon=$(daemon_pid holdSentry) || fail "holdSentry is not running in the background"
 }
 
