@@ -2,8 +2,11 @@
 // from the reader's code: what entries a file's bytes must give, in order.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <vector>
 
 namespace cfgModel {
@@ -60,6 +63,16 @@ inline const Entry *find(const std::string &key, const std::vector<Entry> &entri
         if (entry.key == key)
             return &entry;
     return nullptr;
+}
+
+// A memory file standing in for the file on disk: the library opens it by its
+// /proc/self/fd path like any other. Returns the descriptor; aborts on failure.
+inline int openMemoryFile(const char *name, char *path, size_t pathSize) {
+    const int fd = memfd_create(name, 0);
+    if (fd < 0)
+        abort();
+    snprintf(path, pathSize, "/proc/self/fd/%d", fd);
+    return fd;
 }
 
 } // namespace cfgModel

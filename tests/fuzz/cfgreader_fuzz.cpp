@@ -125,11 +125,7 @@ void checkLookup(const std::string &key, const std::vector<cfgModel::Entry> &ent
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    // A memory file stands in for the file on disk; the reader opens it by path like any other.
-    inputFd = memfd_create("cfgreader_fuzz", 0);
-    if (inputFd < 0)
-        abort();
-    snprintf(inputPath, sizeof inputPath, "/proc/self/fd/%d", inputFd);
+    inputFd = cfgModel::openMemoryFile("cfgreader_fuzz", inputPath, sizeof inputPath);
     return 0;
 }
 

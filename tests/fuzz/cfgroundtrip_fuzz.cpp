@@ -73,10 +73,7 @@ std::string readAll() {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fileFd = memfd_create("cfgroundtrip_fuzz", 0);
-    if (fileFd < 0)
-        abort();
-    snprintf(filePath, sizeof filePath, "/proc/self/fd/%d", fileFd);
+    fileFd = cfgModel::openMemoryFile("cfgroundtrip_fuzz", filePath, sizeof filePath);
     return 0;
 }
 
