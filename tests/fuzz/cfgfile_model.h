@@ -9,6 +9,15 @@
 #include <sys/mman.h>
 #include <vector>
 
+// Fails the fuzz run with the condition and the line when a check does not hold.
+#define CHECK(condition)                                                                           \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                 \
+            abort();                                                                               \
+        }                                                                                          \
+    } while (0)
+
 namespace cfgModel {
 
 struct Entry {

@@ -48,14 +48,6 @@ struct ExactBuffer {
     char *data;
 };
 
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                 \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
-
 uint32_t u32(size_t n) {
     return static_cast<uint32_t>(n);
 }

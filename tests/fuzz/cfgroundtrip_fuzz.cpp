@@ -22,14 +22,6 @@ namespace {
 int fileFd = -1;
 char filePath[64];
 
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__);                 \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
-
 enum Op { comment, blank, entryInt, entryNum, entryStr, longEntryStr, reopen, opCount };
 
 // What the file must hold so far, and the entries it must read back as.
