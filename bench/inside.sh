@@ -12,19 +12,15 @@ if [ "${SANDBOX:-}" != 1 ]; then
 fi
 mkdir -p "$out"
 
-# holdSentry at rest: button released, identity provisioned.
-button=/sys/bus/i2c/devices/2-0030/factory_reset
-mkdir -p "${button%/*}"
-echo 0 >"$button"
-cp "$SANDBOX_ROOT/tests/system/files/hw.conf" /boot/hw.conf
-holdSentry
-pid=""
-for _ in $(seq 100); do
-    pid=$(pgrep -x holdSentry || true)
-    [ -n "$pid" ] && break
-    sleep 0.05
-done
-[ -n "$pid" ] || { echo "inside.sh: holdSentry is not running" >&2; exit 1; }
+# holdSentry at rest: button released, identity provisioned, as the tests do it.
+here=$SANDBOX_ROOT/tests/system
+# shellcheck source=tests/system/lib.sh
+. "$here/lib.sh"
+# shellcheck source=tests/system/reset_lib.sh
+. "$here/reset_lib.sh"
+provision
+start_daemon
+pid=$daemon
 sleep 1 # past start-up: only the poll loop is left
 
 # CPU time, without a tracer attached: utime + stime in clock ticks from
@@ -56,8 +52,7 @@ done
 # Start-up and run time next to the shell's way of doing the same. Inside, /sys
 # is a tmpfs: a sysfs mounted in this mount namespace shows only this network
 # namespace, whose eth0 is a tap made here.
-ip tuntap add dev eth0 mode tap
-ip link set dev eth0 address 0a:1b:2c:3d:4e:ff
+make_eth0 0a:1b:2c:3d:4e:ff
 mount -t sysfs sysfs /sys
 commands=()
 if command -v macPrint >/dev/null; then commands+=("macPrint eth0"); fi

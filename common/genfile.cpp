@@ -56,9 +56,8 @@ static int writeTemp(const char *tempPath, FileFiller fill) {
         return 0;
     }
     fill(stream);
-    const bool written = fflush(stream) == 0 && ferror(stream) == 0 && fsync(fd) == 0;
-    const bool closed = fclose(stream) == 0;
-    return written && closed ? 1 : 0;
+    const bool synced = fflush(stream) == 0 && fsync(fd) == 0;
+    return finishStream(stream) && synced ? 1 : 0;
 }
 
 int replaceFile(const char *targetPath, FileFiller fill) {

@@ -3,7 +3,6 @@
 #include "cfgfile.h"
 
 #include <array>
-#include <cstring>
 
 namespace {
 
