@@ -43,10 +43,9 @@ out=$(timeout 20 dnsmasq --test -C $dmq 2>&1)
 expect_eq "dnsmasq syntax check" "dnsmasq: syntax check OK." "$out"
 
 # dhcpcd reports unknown directives while it reads its configuration, before
-# it waits for a carrier that this tap never gets.
+# it waits for a carrier that this link never gets (its peer stays down).
 dhcpcdOutput() { # FILE
-    ip tuntap add dev wlan0 mode tap
-    ip link set wlan0 up
+    make_link wlan0 0a:1b:2c:3d:4e:01
     timeout 5 dhcpcd -f "$1" -T -d wlan0 2>&1
     ip link del wlan0
 }
