@@ -16,6 +16,10 @@ PRESETS := armhf
 else
 $(error ARCH must be host, armhf or all)
 endif
+# Whatever make runs keeps its temporary files in the build tree.
+export TMPDIR := $(CURDIR)/build/tmp
+$(shell mkdir -p build/tmp)
+
 SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz robust)
 PROGRAMS := holdSentry apStarter macPrint silencePlayer
 

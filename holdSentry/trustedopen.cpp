@@ -30,18 +30,24 @@ struct FdGuard {
     }
 };
 
-// Replaces the walk's remaining path with the link's target followed by what
-// was left after the link; an absolute target restarts the walk at "/".
-int followLink(int dir, const char *name, const char *rest, PathBuffer *remaining,
-               FdGuard *walk) {
+// Replaces the walk's remaining path with the target of the link that was
+// checked (a link's target never changes, so the same inode means the same
+// target) followed by what was left after the link; an absolute target
+// restarts the walk at "/".
+int followLink(int dir, const char *name, const struct stat &checked, const char *rest,
+               PathBuffer *remaining, FdGuard *walk) {
     PathBuffer target{};
     const ssize_t length = readlinkat(dir, name, target.data(), target.size() - 1);
-    if (length <= 0)
+    struct stat now {};
+    if (length <= 0 || fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_ino != checked.st_ino || now.st_dev != checked.st_dev)
         return 0;
-    const int n = snprintf(remaining->data(), remaining->size(), "%.*s%s%s",
-                           static_cast<int>(length), target.data(), *rest != '\0' ? "/" : "", rest);
-    if (n < 0 || static_cast<size_t>(n) >= remaining->size())
+    PathBuffer next{};
+    const int n = snprintf(next.data(), next.size(), "%.*s%s%s", static_cast<int>(length),
+                           target.data(), *rest != '\0' ? "/" : "", rest);
+    if (n < 0 || static_cast<size_t>(n) >= next.size())
         return 0;
+    *remaining = next; // name and rest point into it: used up above
     if (target[0] == '/')
         walk->reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     return walk->fd >= 0 ? 1 : 0;
@@ -50,8 +56,8 @@ int followLink(int dir, const char *name, const char *rest, PathBuffer *remainin
 // Opens the last component, never through a link (one swapped in since it
 // was checked fails here), and accepts only a regular file.
 int openLast(int dir, const char *name) {
-    const int fd = openat(dir, name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          0666);
+    const int fd = openat(
+        dir, name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     struct stat info {};
     if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         close(fd);
@@ -68,9 +74,10 @@ int openLast(int dir, const char *name) {
 // after its check fail instead of being followed.
 int openTrustedAppend(const char *path) {
     PathBuffer remaining{};
-    if (path == nullptr || path[0] != '/' || strlen(path) >= remaining.size())
+    const size_t length = path != nullptr ? strlen(path) : 0;
+    if (length == 0 || path[0] != '/' || length >= remaining.size())
         return -1;
-    strcpy(remaining.data(), path);
+    memcpy(remaining.data(), path, length + 1);
     FdGuard walk{open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)};
     int linksFollowed = 0;
     while (walk.fd >= 0) {
@@ -85,9 +92,7 @@ int openTrustedAppend(const char *path) {
         if (fstatat(walk.fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
             if (info.st_uid != trustedOwner || ++linksFollowed > maxLinks)
                 return -1;
-            PathBuffer after{};
-            strcpy(after.data(), rest);
-            if (!followLink(walk.fd, name, after.data(), &remaining, &walk))
+            if (!followLink(walk.fd, name, info, rest, &remaining, &walk))
                 return -1;
         } else if (last) {
             return openLast(walk.fd, name);
