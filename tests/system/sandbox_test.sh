@@ -13,7 +13,7 @@ from_host() {
         echo "FAIL: $*" >&2
         exit 1
     }
-    local out status top
+    local out status top name
     dir=$(mktemp -d "${TMPDIR:-/tmp}/sandbox-test.XXXXXX")
     trap 'rm -rf "$dir"' EXIT
     mkdir "$dir/bin" "$dir/cwd"
@@ -21,21 +21,27 @@ from_host() {
     printf '#!/bin/sh\necho "emulated: $*"\n' >"$dir/cwd/emu"
     chmod 755 "$dir/bin/prog" "$dir/cwd/emu"
 
-    # Everything the caller passes lives under /tmp, which the sandbox masks.
+    # Inside, the machine's /tmp and /etc are private and its other directories
+    # read-only; only the paths the caller passed stay writable.
+    top=$(ls -A /)
+    name=marker.${dir##*/}
     # shellcheck disable=SC2016 # expanded inside
     out=$(cd "$dir/cwd" && "$sbx" --bin "$dir/bin" --emulator "$dir/cwd/emu" --record "$dir/record" -- \
         bash -c 'readlink /proc/self/ns/pid /proc/self/ns/mnt /proc/self/ns/net
-                 pwd; prog a "b c"; echo inside >"$1"; echo inside >"$2"
-                 [ "$(type -P reboot)" = /run/sandbox/fakes/reboot ] && reboot -f' _ "$dir/marker" "/etc/${dir##*/}")
-    top=$(ls -A /)
+                 pwd; prog a "b c"; echo inside >"/tmp/$1"; echo inside >"/etc/$1"; echo inside >kept
+                 (echo inside >"/usr/$1") 2>/dev/null && echo "/usr is writable"
+                 [ "$(type -P reboot)" = /run/sandbox/fakes/reboot ] && reboot -f' _ "$name")
     expect=("$(readlink /proc/$$/ns/pid)" "$(readlink /proc/$$/ns/mnt)" "$(readlink /proc/$$/ns/net)")
     for ns in "${expect[@]}"; do
         [[ $out != *"$ns"* ]] || fail "the sandbox shares the host's $ns"
     done
     [[ $out == *"$dir/cwd"$'\n'"emulated: -0 prog $dir/bin/prog a b c"* ]] ||
         fail "cwd or emulator wrapper wrong: $out"
-    [ ! -e "$dir/marker" ] || fail "a file written to /tmp inside shows on the host"
-    [ ! -e "/etc/${dir##*/}" ] || fail "a file written to /etc inside shows on the host"
+    [[ $out != *"/usr is writable"* ]] || fail "/usr is writable inside"
+    [ "$(cat "$dir/cwd/kept")" = inside ] || fail "the working directory is not writable inside"
+    for d in /tmp /etc /usr; do
+        [ ! -e "$d/$name" ] || fail "a file written to $d inside shows on the host"
+    done
     [ ! -e /run/sandbox ] || fail "/run/sandbox shows on the host"
     [ "$(ls -A /)" = "$top" ] || fail "the sandbox changed the host's /: $(ls -A /)"
     [[ $(cat "$dir/record") =~ ^[0-9]+\.[0-9]{9}\ [0-9]+\ reboot\ reboot\ -f$ ]] ||
