@@ -78,7 +78,7 @@ packages:
 	rm -rf build/packages/_CPack_Packages
 	@ls -l build/packages
 
-# The virtual device (needs root): `make demo` shows the whole system working,
+# The virtual device: `make demo` shows the whole system working,
 # `make device-shell` is a shell inside it. ARCH=armhf runs the ARM programs.
 DEMO_ARCH := $(if $(filter armhf,$(ARCH)),armhf,host)
 .PHONY: demo device-shell
