@@ -39,8 +39,11 @@ build-%: FORCE
 	@test -f build/$*/build.ninja || cmake --preset $*
 	cmake --build --preset $*
 
+# Tests that cannot run here (status 77) say why in a "SKIP: reason" line.
 test-%: build-% FORCE
-	ctest --preset $*
+	@status=0; ctest --preset $* || status=$$?; \
+	awk '/^[0-9]+\/[0-9]+ Test: / { t = $$3 } /^SKIP: / { print "skipped: " t ": " substr($$0, 7) }' \
+		build/$*/Testing/Temporary/LastTest.log; exit $$status
 
 test: setup
 	@scripts/lint

@@ -16,6 +16,11 @@ constexpr int maxLinks = 40;
 
 using PathBuffer = std::array<char, PATH_MAX>;
 
+// The walk at "/" is not a descriptor of "/" but names under it, "/tmp" say:
+// emulators that map "/" to a target's system root (qemu-user -L) see "/" as
+// that directory, yet leave names it does not hold alone.
+constexpr int atRoot = AT_FDCWD;
+
 // Closes the descriptor it holds when it goes out of scope.
 struct FdGuard {
     int fd;
@@ -43,14 +48,15 @@ int followLink(int dir, const char *name, const struct stat &checked, const char
         now.st_ino != checked.st_ino || now.st_dev != checked.st_dev)
         return 0;
     PathBuffer next{};
-    const int n = snprintf(next.data(), next.size(), "%.*s%s%s", static_cast<int>(length),
-                           target.data(), *rest != '\0' ? "/" : "", rest);
+    const char *fromRoot = dir == atRoot && target[0] != '/' ? "/" : "";
+    const int n = snprintf(next.data(), next.size(), "%s%.*s%s%s", fromRoot,
+                           static_cast<int>(length), target.data(), *rest != '\0' ? "/" : "", rest);
     if (n < 0 || static_cast<size_t>(n) >= next.size())
         return 0;
     *remaining = next; // name and rest point into it: used up above
     if (target[0] == '/')
-        walk->reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return walk->fd >= 0 ? 1 : 0;
+        walk->reset(atRoot);
+    return 1;
 }
 
 // Opens the last component, never through a link (one swapped in since it
@@ -78,9 +84,10 @@ int openTrustedAppend(const char *path) {
     if (length == 0 || path[0] != '/' || length >= remaining.size())
         return -1;
     memcpy(remaining.data(), path, length + 1);
-    FdGuard walk{open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    FdGuard walk{atRoot};
     int linksFollowed = 0;
-    while (walk.fd >= 0) {
+    while (walk.fd != -1) {
+        // At the root each name keeps the "/" before it.
         char *name = remaining.data() + strspn(remaining.data(), "/");
         char *rest = name + strcspn(name, "/");
         const bool last = rest[strspn(rest, "/")] == '\0';
@@ -88,6 +95,8 @@ int openTrustedAppend(const char *path) {
             return -1; // the path names a directory
         if (*rest != '\0')
             *rest++ = '\0';
+        if (walk.fd == atRoot)
+            name = remaining.data() + (name - remaining.data() - 1);
         struct stat info {};
         if (fstatat(walk.fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
             if (info.st_uid != trustedOwner || ++linksFollowed > maxLinks)

@@ -62,8 +62,8 @@ ip netns add phone
 ip link add wlan0 type veth peer name phone0 netns phone
 ip addr add 192.168.188.1/24 dev wlan0
 ip link set wlan0 up
-ip netns exec phone ip link set lo up
-ip netns exec phone ip link set phone0 up
+nsenter --net=/run/netns/phone ip link set lo up
+nsenter --net=/run/netns/phone ip link set phone0 up
 timeout 60 dnsmasq -C $dmq --no-daemon --dhcp-leasefile=/tmp/dnsmasq.leases >/tmp/dnsmasq.log 2>&1 &
 dnsmasqPid=$!
 
@@ -75,7 +75,7 @@ SCRIPT
 chmod +x /tmp/lease-script
 dhcpListening() { ss -Hlnu 'sport = :67' | grep -q .; }
 wait_for 10 dhcpListening
-timeout 30 ip netns exec phone udhcpc -f -q -n -i phone0 -s /tmp/lease-script >/tmp/udhcpc.log 2>&1 ||
+timeout 30 nsenter --net=/run/netns/phone udhcpc -f -q -n -i phone0 -s /tmp/lease-script >/tmp/udhcpc.log 2>&1 ||
     { cat /tmp/udhcpc.log /tmp/dnsmasq.log; fail "no lease"; }
 kill $dnsmasqPid
 read -r ip router dns </tmp/lease

@@ -79,20 +79,41 @@ scenario_unopenable() {
     expect_eq "status without button attribute" 1 "$(reaped_statuses)"
     expect_eq "/tmp/applog" "earlier boot" "$(cat /tmp/applog)"
 
-    # What may stand at /tmp/applog. An image may link it to persistent storage
-    # (links owned by root, chained, in any component); a link another user
-    # planted must not redirect root's write, and a FIFO must not hang the start.
+    # What an image may put at /tmp/applog: links owned by root, chained, in any
+    # component, to persistent storage. A FIFO must not hang the start-up.
+    applog_cases <<'CASES'
+ln -s /app/log/applog /tmp/applog|runs|/app/log/applog
+ln -s /tmp/logs/applog /tmp/applog && ln -s ../app/log /tmp/logs|runs|/app/log/applog
+ln -s /logs/applog /tmp/applog && ln -s app/log /logs|runs|/app/log/applog
+ln -s /tmp/applog.2 /tmp/applog && ln -s /app/log/fresh /tmp/applog.2|runs|/app/log/fresh
+ln -s /tmp/applog /tmp/applog.2 && ln -s /tmp/applog.2 /tmp/applog|refused|
+mkfifo /tmp/applog|refused|
+mkdir /tmp/applog|refused|
+ln -s /dev/null /tmp/applog|refused|
+CASES
+}
+
+# Links that another user planted in world-writable /tmp must not redirect
+# root's write, wherever they stand in the path.
+scenario_planted_link() {
+    [ "${SANDBOX_USERNS:-}" != 1 ] || skip "a user namespace maps no other user to own a link"
+    applog_cases <<'CASES'
+ln -s /app/log/applog /tmp/applog && chown -h 65534 /tmp/applog|refused|
+ln -s /tmp/logs/applog /tmp/applog && ln -s /app/log /tmp/logs && chown -h 65534 /tmp/logs|refused|
+CASES
+}
+
+# Each line of standard input: SETUP|runs|LOG or SETUP|refused|. The daemon
+# starts after SETUP made /tmp/applog; it either writes its banner to LOG and
+# runs, or ends with status 1 leaving /app/log/applog untouched.
+applog_cases() {
     local setup outcome log
     while IFS='|' read -r setup outcome log; do
-        rm -rf /tmp/applog /tmp/applog.2 /tmp/logs
+        rm -rf /tmp/applog /tmp/applog.2 /tmp/logs /logs
         provision
         : >/run/sandbox/reaped
         mkdir -p /app/log && echo "untouched" >/app/log/applog
         rm /tmp/applog
-        if [[ $setup == *chown* && ${SANDBOX_USERNS:-} == 1 ]]; then
-            echo "SKIP: [$setup]: a user namespace maps no other user to own the link"
-            continue
-        fi
         eval "$setup"
         holdSentry || fail "holdSentry returned $?"
         if [ "$outcome" = runs ]; then
@@ -105,17 +126,7 @@ scenario_unopenable() {
             expect_eq "[$setup] status" 1 "$(reaped_statuses)"
             expect_eq "[$setup] link target" "untouched" "$(cat /app/log/applog)"
         fi
-    done <<'CASES'
-ln -s /app/log/applog /tmp/applog|runs|/app/log/applog
-ln -s /tmp/logs/applog /tmp/applog && ln -s ../app/log /tmp/logs|runs|/app/log/applog
-ln -s /tmp/applog.2 /tmp/applog && ln -s /app/log/fresh /tmp/applog.2|runs|/app/log/fresh
-ln -s /app/log/applog /tmp/applog && chown -h 65534 /tmp/applog|refused|
-ln -s /tmp/logs/applog /tmp/applog && ln -s /app/log /tmp/logs && chown -h 65534 /tmp/logs|refused|
-ln -s /tmp/applog /tmp/applog.2 && ln -s /tmp/applog.2 /tmp/applog|refused|
-mkfifo /tmp/applog|refused|
-mkdir /tmp/applog|refused|
-ln -s /dev/null /tmp/applog|refused|
-CASES
+    done
 }
 
 # A full /app: the old files stay whole, no temporary file remains, and the
