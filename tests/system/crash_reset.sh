@@ -8,8 +8,8 @@
 #                                     each default file must be whole (old or new), at most
 #                                     one temporary per target may remain, and the next reset
 #                                     must leave the new files and no temporary
-# strace attaches to the running daemon (not its commands), so call numbers count from the
-# poll loop, where no traced call is made: call N is the Nth of the reset sequence.
+# For kill, strace attaches to the running daemon only (not its commands), so call numbers
+# count from the poll loop, where no traced call is made: call N is the Nth of the reset.
 # scripts/crash-sweep runs every (SYSCALL, N) in parallel sandboxes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -92,7 +92,7 @@ expected_events() {
     printf '%s\n' "close $button" spawn "exec sh" "exec aplay" "signal SIGTERM" "end aplay" "end sh" \
         reaped sleep "signal SIGTERM" sleep
     for file in "${defaults[@]}"; do
-        dir=${file%/*} temp=${file%/*}/.${file##*/}.new
+        dir=${file%/*} temp=$dir/.${file##*/}.new
         printf '%s\n' "unlink $temp" "openat $temp O_WRONLY|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC" \
             "write $temp" "fsync $temp" "close $temp" "rename $temp $file" \
             "openat $dir O_RDONLY|O_CLOEXEC|O_DIRECTORY" "fsync $dir" "close $dir"
@@ -104,6 +104,7 @@ gone() { ! kill -0 "$1" 2>/dev/null; }
 
 # A prompt that lasts, SIGTERM while it plays and again during the pause: the reset goes on.
 scenario_trace() {
+    local fd pause
     provision_long_old
     export SANDBOX_FAKE_SLEEP_aplay=1.5
     start_daemon
@@ -119,12 +120,14 @@ scenario_trace() {
     expect_eq "daemon status" 0 "$(reaped_status "$daemon" 20)"
     wait "$tracer" || true
     reset_events >/run/events
-    diff <(expected_events) <(cut -d' ' -f2- /run/events) >&2 || fail "the traced reset differs (< expected, > traced)"
-    local pause
+    diff <(expected_events) <(cut -d' ' -f2- /run/events) >&2 ||
+        fail "the traced reset differs (< expected, > traced)"
     pause=$(awk '$2 == "end" && $3 == "aplay" { end = $1 } $2 == "unlink" && !first { first = $1 }
         END { printf "%.3f", first - end }' /run/events)
-    awk -v p="$pause" 'BEGIN { exit !(p >= 2) }' || fail "only $pause s from the prompt's end to the first default file"
-    echo "traced reset: $(wc -l </run/events) steps in order, $pause s from the prompt's end to the first file" >&2
+    awk -v p="$pause" 'BEGIN { exit !(p >= 2) }' ||
+        fail "only $pause s from the prompt's end to the first default file"
+    echo "traced reset: $(wc -l </run/events) steps in order, $pause s from the prompt's end" \
+        "to the first file" >&2
     awk -v daemon="$daemon" -v calls="${traced//,/|}" \
         '$1 == daemon && $3 ~ "^(" calls ")\\(" { $1 = $2 = ""; sub(/^ +/, ""); print }' /run/trace
 }
