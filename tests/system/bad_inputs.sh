@@ -130,7 +130,7 @@ scenario_readonly_app() {
     provision
     mount -t tmpfs tmpfs /app/etc
     for file in /app/etc/corehub.conf /app/etc/wifilist.conf; do echo "old $file" >"$file"; done
-    mount -o remount,ro /app/etc
+    mount -o remount,bind,ro /app/etc
     start_daemon
     hold_to_reset
     expect_reset

@@ -43,10 +43,9 @@ out=$(timeout 20 dnsmasq --test -C $dmq 2>&1)
 expect_eq "dnsmasq syntax check" "dnsmasq: syntax check OK." "$out"
 
 # dhcpcd reports unknown directives while it reads its configuration, before
-# it waits for a carrier that this tap never gets.
+# it waits for a carrier that this link never gets (its peer stays down).
 dhcpcdOutput() { # FILE
-    ip tuntap add dev wlan0 mode tap
-    ip link set wlan0 up
+    make_link wlan0 0a:1b:2c:3d:4e:01
     timeout 5 dhcpcd -f "$1" -T -d wlan0 2>&1
     ip link del wlan0
 }
@@ -63,8 +62,8 @@ ip netns add phone
 ip link add wlan0 type veth peer name phone0 netns phone
 ip addr add 192.168.188.1/24 dev wlan0
 ip link set wlan0 up
-ip netns exec phone ip link set lo up
-ip netns exec phone ip link set phone0 up
+nsenter --net=/run/netns/phone ip link set lo up
+nsenter --net=/run/netns/phone ip link set phone0 up
 timeout 60 dnsmasq -C $dmq --no-daemon --dhcp-leasefile=/tmp/dnsmasq.leases >/tmp/dnsmasq.log 2>&1 &
 dnsmasqPid=$!
 
@@ -76,7 +75,7 @@ SCRIPT
 chmod +x /tmp/lease-script
 dhcpListening() { ss -Hlnu 'sport = :67' | grep -q .; }
 wait_for 10 dhcpListening
-timeout 30 ip netns exec phone udhcpc -f -q -n -i phone0 -s /tmp/lease-script >/tmp/udhcpc.log 2>&1 ||
+timeout 30 nsenter --net=/run/netns/phone udhcpc -f -q -n -i phone0 -s /tmp/lease-script >/tmp/udhcpc.log 2>&1 ||
     { cat /tmp/udhcpc.log /tmp/dnsmasq.log; fail "no lease"; }
 kill $dnsmasqPid
 read -r ip router dns </tmp/lease

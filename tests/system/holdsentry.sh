@@ -69,7 +69,8 @@ scenario_sigterm_while_held() {
     expect_no_reset
 }
 
-# Whoever starts the daemon sees 0 at once; the background process ends with 1.
+# Whoever starts the daemon sees 0 at once; the background process ends with 1
+# when it cannot open the button attribute or a trustworthy /tmp/applog.
 scenario_unopenable() {
     provision
     rm "$button"
@@ -78,15 +79,54 @@ scenario_unopenable() {
     expect_eq "status without button attribute" 1 "$(reaped_statuses)"
     expect_eq "/tmp/applog" "earlier boot" "$(cat /tmp/applog)"
 
-    provision
-    : >/run/sandbox/reaped
-    # A link planted in world-writable /tmp must not redirect root's write.
-    echo "untouched" >/boot/victim
-    rm /tmp/applog && ln -s /boot/victim /tmp/applog
-    holdSentry || fail "holdSentry returned $?"
-    wait_for 5 reaped_any || fail "daemon with a planted log link did not end"
-    expect_eq "status with /tmp/applog a link" 1 "$(reaped_statuses)"
-    expect_eq "link target" "untouched" "$(cat /boot/victim)"
+    # What an image may put at /tmp/applog: links owned by root, chained, in any
+    # component, to persistent storage. A FIFO must not hang the start-up.
+    applog_cases <<'CASES'
+ln -s /app/log/applog /tmp/applog|runs|/app/log/applog
+ln -s /tmp/logs/applog /tmp/applog && ln -s ../app/log /tmp/logs|runs|/app/log/applog
+ln -s /logs/applog /tmp/applog && ln -s app/log /logs|runs|/app/log/applog
+ln -s /tmp/applog.2 /tmp/applog && ln -s /app/log/fresh /tmp/applog.2|runs|/app/log/fresh
+ln -s /tmp/applog /tmp/applog.2 && ln -s /tmp/applog.2 /tmp/applog|refused|
+mkfifo /tmp/applog|refused|
+mkdir /tmp/applog|refused|
+ln -s /dev/null /tmp/applog|refused|
+CASES
+}
+
+# Links that another user planted in world-writable /tmp must not redirect
+# root's write, wherever they stand in the path.
+scenario_planted_link() {
+    [ "${SANDBOX_USERNS:-}" != 1 ] || skip "a user namespace maps no other user to own a link"
+    applog_cases <<'CASES'
+ln -s /app/log/applog /tmp/applog && chown -h 65534 /tmp/applog|refused|
+ln -s /tmp/logs/applog /tmp/applog && ln -s /app/log /tmp/logs && chown -h 65534 /tmp/logs|refused|
+CASES
+}
+
+# Each line of standard input: SETUP|runs|LOG or SETUP|refused|. The daemon
+# starts after SETUP made /tmp/applog; it either writes its banner to LOG and
+# runs, or ends with status 1 leaving /app/log/applog untouched.
+applog_cases() {
+    local setup outcome log
+    while IFS='|' read -r setup outcome log; do
+        rm -rf /tmp/applog /tmp/applog.2 /tmp/logs /logs
+        provision
+        : >/run/sandbox/reaped
+        mkdir -p /app/log && echo "untouched" >/app/log/applog
+        rm /tmp/applog
+        eval "$setup"
+        holdSentry || fail "holdSentry returned $?"
+        if [ "$outcome" = runs ]; then
+            wait_for 5 grep -qsx "holdSentry V1.01" "$log" || fail "[$setup]: no banner in $log"
+            daemon=$(daemon_pid holdSentry) || fail "[$setup]: the daemon is not running"
+            kill -TERM "$daemon"
+            expect_eq "[$setup] status after SIGTERM" 0 "$(reaped_status "$daemon" 5)"
+        else
+            wait_for 5 reaped_any || fail "[$setup]: the daemon did not end"
+            expect_eq "[$setup] status" 1 "$(reaped_statuses)"
+            expect_eq "[$setup] link target" "untouched" "$(cat /app/log/applog)"
+        fi
+    done
 }
 
 # A full /app: the old files stay whole, no temporary file remains, and the
