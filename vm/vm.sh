@@ -79,7 +79,7 @@ vm_boot() { # INIT
         (vm_qemu "$VM_IMAGE" "${args[@]}" -serial mon:stdio)
         return
     fi
-    vm_qemu "$VM_IMAGE" "${args[@]}" -serial "file:$VM_CONSOLE" &
+    vm_qemu "$VM_IMAGE" "${args[@]}" -serial "file:$VM_CONSOLE" 2>>"$VM_RUN/qemu.log" &
     VM_PID=$!
     tries=$((${VM_BOOT_TIMEOUT:-240} * 10))
     until [ -s "$VM_SHARE/ready" ]; do
@@ -93,7 +93,8 @@ vm_boot() { # INIT
 vm_run() { # SCRIPT [TIMEOUT_S]
     local job tries rc
     VM_JOBS=$((VM_JOBS + 1))
-    job=$VM_SHARE/cmd/$VM_BOOTS-$VM_JOBS
+    # Unique in subshells too ($(vm_run ...), pipelines), whose count is lost.
+    job=$VM_SHARE/cmd/$VM_BOOTS.$BASHPID.$VM_JOBS
     printf '%s\n' "$1" >"$job.tmp"
     mv "$job.tmp" "$job.sh"
     tries=$((${2:-120} * 20))
@@ -121,10 +122,14 @@ vm_wait_exit() {
     return "$rc"
 }
 
+# The console log of the current boot, without the serial line's carriage
+# returns and systemd's colours.
+vm_console() { tr -d '\r' <"$VM_CONSOLE" | sed 's/\x1b\[[0-9;]*m//g'; }
+
 # vm_wait_console REGEX SECONDS: until the console shows a matching line.
 vm_wait_console() {
     local tries=$(($2 * 10))
-    until grep -Eq -- "$1" "$VM_CONSOLE"; do
+    until vm_console | grep -aEq -- "$1"; do
         tries=$((tries - 1))
         [ "$tries" -gt 0 ] || vm_fail "the console did not show /$1/ within $2 s"
         sleep 0.1
@@ -146,6 +151,7 @@ vm_fail() {
         VM_FAILING=1 vm_run 'mkdir -p /mnt/host/guest && cp -a /tmp /app /var/log /mnt/host/guest/' 20 >/dev/null 2>&1
     fi
     vm_stop
-    echo "kept: ${VM_CONSOLE:-no console log} and $VM_RUN (share/guest: the guest's files)" >&2
+    echo "kept in $VM_RUN: console-*.log, qemu.log, the overlay, share/guest (the guest's files)" >&2
+    tail -n 20 "${VM_CONSOLE:-/dev/null}" >&2
     exit 1
 }
