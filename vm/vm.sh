@@ -55,9 +55,9 @@ vm_new() { # NAME
     VM_RUN=$VM_ROOT/build/vm/$1
     VM_SHARE=$VM_RUN/share
     VM_BOOTS=0 VM_JOBS=0
-    rm -rf "$VM_RUN"
-    mkdir -p "$VM_SHARE/cmd" "$VM_SHARE/debs" "$VM_SHARE/boot.d" "$VM_SHARE/out"
-    qemu-img create -q -f qcow2 -b "$VM_IMAGE/base.img" -F raw "$VM_RUN/overlay.qcow2"
+    rm -rf "$VM_RUN" &&
+        mkdir -p "$VM_SHARE/cmd" "$VM_SHARE/debs" "$VM_SHARE/boot.d" "$VM_SHARE/out" &&
+        qemu-img create -q -f qcow2 -b "$VM_IMAGE/base.img" -F raw "$VM_RUN/overlay.qcow2"
 }
 
 vm_boot() { # INIT

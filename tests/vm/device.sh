@@ -17,7 +17,7 @@ expect_same_file() { cmp "$2" "$3" || fail "$1 differs from $3"; }
 # A factory-fresh unit: the packages to install, its identity, the button up.
 device() { # NAME
     why=$(vm_unusable_reason) && { echo "SKIP: $why"; exit 77; }
-    vm_new "$1" || { [ $? = 77 ] && exit 77; fail "no base image"; }
+    vm_new "$1" || { [ $? = 77 ] && exit 77; fail "no base image or run folder"; }
     cp "$packages"/velvora-sysutils_*_armhf.deb "$packages"/velvora-sysutils-pcmdrone-aplay_*_armhf.deb \
         "$VM_SHARE/debs/"
     cp "$vm_tests/../system/files/hw.conf" "$VM_SHARE/hw.conf"
