@@ -45,7 +45,8 @@ vm_log() { echo "vm: $*" >&2; }
 vm_qemu() { # IMAGE_DIR QEMU_ARGS...
     local image=$1
     shift
-    exec timeout --kill-after=5 "$VM_LIFETIME" qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -smp 2 -m 1024 \
+    # An interactive console must stay in the terminal's foreground group.
+    exec timeout ${VM_INTERACTIVE:+--foreground} --kill-after=5 "$VM_LIFETIME" qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -smp 2 -m 1024 \
         -accel tcg,thread=multi -nodefaults -display none -no-reboot \
         -kernel "$image/vmlinuz" -initrd "$image/initrd.img" "$@"
 }
