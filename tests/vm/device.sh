@@ -65,6 +65,14 @@ check_boot() { # INIT
     say "watcher: pid $watcher, parent PID 1 ($comm); /tmp/applog: holdSentry V1.01"
 }
 
+# The running init's reboot command reboots, and the guest's reboot ends qemu.
+check_reboot() {
+    vm_run 'reboot >/dev/null 2>&1 &'
+    vm_wait_exit 120 || fail "qemu ended with status $? after the reboot"
+    vm_console | grep -aq 'reboot: Restarting system' || fail "the guest did not reboot"
+    say "reboot: $(vm_console | grep -a -m1 -E 'Reached target.*Reboot|The system is going down') ... Restarting system; qemu ended"
+}
+
 # A 5.4 s hold under BusyBox init: the prompt, the reboot, the second boot.
 check_reset() {
     local prompt=$VM_RUN/prompt.raw capture at size samples gap

@@ -16,6 +16,7 @@ case $scenario in
 boot-busybox | boot-systemd)
     device "$scenario"
     check_boot "${scenario#boot-}"
+    check_reboot
     ;;
 reset | ap | silence | macprint)
     # A MAC of our choosing, so that macPrint cannot pass by chance.
