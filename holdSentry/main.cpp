@@ -43,7 +43,8 @@ void signalHandler(int signum) {
 // A directory opens like a file on Linux but never yields a state: the button
 // would be dead, so it counts as an attribute that cannot be opened.
 FILE *openButtonAttribute() {
-    FILE *button = fopen(buttonAttributePath, "rt");
+    // Close-on-exec: the commands a reset starts must never hold the button.
+    FILE *button = fopen(buttonAttributePath, "re");
     struct stat info {};
     if (button != nullptr && (fstat(fileno(button), &info) != 0 || S_ISDIR(info.st_mode))) {
         fclose(button);

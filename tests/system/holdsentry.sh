@@ -28,6 +28,10 @@ reboot" "$(recorded)"
     expect_file_bytes /app/etc/wifilist.conf "$here/expected/wifilist.conf"
     expect_eq "background status" 0 "$(reaped_status "$daemon" 5)"
     expect_eq "leftover temporary files" "" "$(find /app/etc /tmp -maxdepth 1 -name '.*.new')"
+    # What the started commands really hold: nothing the daemon opened, the button above all.
+    expect_eq "commands that noted descriptors" "aplay reboot" "$(cut -d' ' -f2 /run/sandbox/fds | xargs)"
+    expect_eq "inherited descriptors" "" \
+        "$(grep -oE "[0-9]+=($button|/tmp/applog|/boot/|/app/|/tmp/\.)[^ ]*" /run/sandbox/fds || true)"
 }
 
 expect_no_reset() {
@@ -44,13 +48,14 @@ holdSentry V1.01" "$(cat /tmp/applog)"
     expect_reset "$here/expected/wpa_supplicant.conf"
 }
 
-# A short hold changes nothing; the next long one still resets, and an
-# identity with a key missing leaves that key and the later ones empty.
+# Short holds change nothing, even three spread over more than 5 s: each press
+# is timed afresh. The next long one still resets, and an identity with a key
+# missing leaves that key and the later ones empty.
 scenario_short_then_long() {
     provision
     sed -i '/^hw_model_number/d' /boot/hw.conf
     start_daemon
-    hold_button 3
+    hold_button 1.5 && sleep 1 && hold_button 1.5 && sleep 1 && hold_button 1.5
     sleep 0.5
     expect_no_reset
     hold_button 5.4
