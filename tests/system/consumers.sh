@@ -1,14 +1,14 @@
 #!/bin/bash
-# The generated files as the real consumers read them: hostapd and dnsmasq
-# accept them, a phone gets a lease from dnsmasq with them unchanged, and
-# dhcpcd knows every directive of the factory-reset DHCP client file.
-# Needs the real hostapd and dnsmasq (sandbox --real).
+# The generated files as the real consumers read them: dnsmasq accepts its
+# file, a phone gets a lease from dnsmasq with it unchanged, and dhcpcd knows
+# every directive of the factory-reset DHCP client file. Needs the real
+# dnsmasq (sandbox --real). hostapd is a service that this machine does not
+# get: the virtual device runs it on its file (tests/vm, scenario ap).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 expected=$here/expected
 
-hostapd -v 2>&1 | head -1
 dnsmasq --version | head -1
 dhcpcd --version | head -1
 
@@ -20,24 +20,7 @@ cp $stubs/hostapd $stubs/dnsmasq
 chmod +x $stubs/*
 make_eth0 0a:1b:2c:3d:4e:ff
 PATH=$stubs:$PATH apStarter || fail "apStarter failed"
-hapd=/var/hostapd.conf
 dmq=/var/dnsmask.conf
-
-# hostapd parses the whole file before it needs Wi-Fi hardware, complaining
-# with "Line N: ..." about each line it rejects; without hardware it then
-# stops at driver start.
-hostapdAccepts() { # FILE
-    local out
-    out=$(timeout 20 hostapd "$1" 2>&1)
-    if grep -q 'Line [0-9]*:' <<<"$out" || ! grep -q 'nl80211' <<<"$out"; then
-        echo "$out"
-        return 1
-    fi
-}
-hostapdAccepts $hapd || fail "hostapd rejects the generated file"
-# Control: a bad line is noticed, so silence above means acceptance.
-{ cat $hapd; echo "no_such_setting=1"; } >/tmp/bad-hostapd.conf
-hostapdAccepts /tmp/bad-hostapd.conf >/dev/null && fail "hostapd check misses a bad line"
 
 out=$(timeout 20 dnsmasq --test -C $dmq 2>&1)
 expect_eq "dnsmasq syntax check" "dnsmasq: syntax check OK." "$out"

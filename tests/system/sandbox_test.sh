@@ -52,8 +52,8 @@ from_host() {
     status=0 && "$sbx" --real reboot -- true 2>/dev/null || status=$?
     [ "$status" = 125 ] || fail "--real reboot was not refused ($status)"
     # shellcheck disable=SC2016 # expanded inside
-    out=$("$sbx" --real hostapd -- sh -c 'p=$(command -v hostapd) || exit 0; [ "$p" -ef '$fake' ] || echo real')
-    [ -z "$(type -P hostapd)" ] || [ "$out" = real ] || fail "--real hostapd still runs the fake"
+    out=$("$sbx" --real dnsmasq -- sh -c 'p=$(command -v dnsmasq) || exit 0; [ "$p" -ef '$fake' ] || echo real')
+    [ -z "$(type -P dnsmasq)" ] || [ "$out" = real ] || fail "--real dnsmasq still runs the fake"
 
     # A normal user gets the same sandbox in a user namespace: as root, prove it
     # with the unprivileged user nobody, where nobody can read this checkout.
@@ -188,11 +188,11 @@ refused "/run is the host's" "$sbx" --check "${other[@]}" "$(stat -c %d /run)"
 if [ "${SANDBOX_USERNS:-}" = 1 ]; then
     refused "user namespace is the host's" "$sbx" --check "${other[@]:0:3}" "$(readlink /proc/self/ns/user)" 1
 fi
-# A real binary found on PATH before the fake (hostapd is always installed for
+# A real binary found on PATH before the fake (dnsmasq is always installed for
 # the tests; reboot and systemctl only where the machine has systemd).
 refused "runs '/usr/sbin/" env PATH="/usr/sbin:$PATH" "$sbx" --check "${other[@]}" 1
 # A real binary left uncovered (here: /bin/true in a throw-away namespace).
-for real in /usr/bin/systemctl /usr/sbin/hostapd; do
+for real in /usr/bin/systemctl /usr/sbin/dnsmasq; do
     [ -e "$real" ] || continue
     refused "is not the fake" unshare --mount --propagation private sh -c \
         'mount --bind /bin/true "$0" && shift && exec "$@"' "$real" _ "$sbx" --check "${other[@]}" 1
