@@ -41,16 +41,19 @@ build-%: FORCE
 	@test build/$*/build.ninja -nt CMakePresets.json || cmake --preset $*
 	cmake --build --preset $*
 
-# Tests that cannot run here (status 77) say why in a "SKIP: reason" line.
-test-%: build-% FORCE
-	@status=0; ctest --preset $* || status=$$?; \
+# ctest --preset PRESET, then the tests that could not run here (status 77),
+# each with the reason from its "SKIP: reason" line.
+ctest_listing_skips = status=0; ctest --preset $(1) || status=$$?; \
 	awk '/^[0-9]+\/[0-9]+ Test: / { t = $$3 } /^SKIP: / { print "skipped: " t ": " substr($$0, 7) }' \
-		build/$*/Testing/Temporary/LastTest.log; exit $$status
+		build/$(2)/Testing/Temporary/LastTest.log; exit $$status
+
+test-%: build-% FORCE
+	@$(call ctest_listing_skips,$*,$*)
 
 test: setup
 	@scripts/lint
 	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
-	@$(if $(filter armhf,$(PRESETS)),ctest --preset vm)
+	@$(if $(filter armhf,$(PRESETS)),$(call ctest_listing_skips,vm,armhf))
 	@$(if $(filter host,$(PRESETS)),scripts/fuzz 30)
 	@$(if $(filter host,$(PRESETS)),scripts/crash-sweep)
 

@@ -16,6 +16,8 @@
 # init on every boot and shutdown.sh when BusyBox init stops the machine.
 # shellcheck shell=bash
 
+# The image tools live in sbin, which a normal user's search path may lack.
+PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
 VM_HOME=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 VM_ROOT=${VM_HOME%/vm}
 VM_MAC=${VM_MAC:-52:54:00:12:34:56}
