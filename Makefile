@@ -1,7 +1,8 @@
 # Front door. `make` builds the host programs; `make test` sets up what this
 # machine lacks, builds every preset and runs the whole suite (what CI runs).
 #   make test ARCH=host     host build and its sanitizer build only
-#   make test ARCH=armhf    the device build only, tests under qemu-arm
+#   make test ARCH=armhf    the device build only: tests under qemu-arm, then on
+#                           the ARM virtual device (label vm, docs/virtual-device.md)
 #   make size               stripped sizes and needed libraries of the device build
 #   make lint               clang-tidy, cppcheck and clang-format (part of make test)
 #   make bench              measures everything in docs/performance.md and rewrites it
@@ -16,7 +17,11 @@ PRESETS := armhf
 else
 $(error ARCH must be host, armhf or all)
 endif
-SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf) $(if $(filter host,$(PRESETS)),fuzz robust)
+# Whatever make runs keeps its temporary files in the build tree.
+export TMPDIR := $(CURDIR)/build/tmp
+$(shell mkdir -p build/tmp)
+
+SETUP_FOR := build test lint $(if $(filter armhf,$(PRESETS)),armhf vm) $(if $(filter host,$(PRESETS)),fuzz robust)
 PROGRAMS := holdSentry apStarter macPrint silencePlayer
 
 .PHONY: all build test setup size lint bench clean FORCE
@@ -30,17 +35,22 @@ build:
 setup:
 	@scripts/setup $(SETUP_FOR)
 
-# Pattern rules do not apply to .PHONY targets, hence FORCE.
+# Pattern rules do not apply to .PHONY targets, hence FORCE. A build folder
+# configured before the presets last changed takes their settings again.
 build-%: FORCE
-	@test -f build/$*/build.ninja || cmake --preset $*
+	@test build/$*/build.ninja -nt CMakePresets.json || cmake --preset $*
 	cmake --build --preset $*
 
+# Tests that cannot run here (status 77) say why in a "SKIP: reason" line.
 test-%: build-% FORCE
-	ctest --preset $*
+	@status=0; ctest --preset $* || status=$$?; \
+	awk '/^[0-9]+\/[0-9]+ Test: / { t = $$3 } /^SKIP: / { print "skipped: " t ": " substr($$0, 7) }' \
+		build/$*/Testing/Temporary/LastTest.log; exit $$status
 
 test: setup
 	@scripts/lint
 	@$(MAKE) --no-print-directory $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
+	@$(if $(filter armhf,$(PRESETS)),ctest --preset vm)
 	@$(if $(filter host,$(PRESETS)),scripts/fuzz 30)
 	@$(if $(filter host,$(PRESETS)),scripts/crash-sweep)
 
@@ -74,13 +84,25 @@ packages:
 	rm -rf build/packages/_CPack_Packages
 	@ls -l build/packages
 
-# The virtual device (needs root): `make demo` shows the whole system working,
-# `make device-shell` is a shell inside it. ARCH=armhf runs the ARM programs.
+# The virtual device: `make demo` runs the story on the ARM virtual device (a
+# real ARM kernel under qemu, the device packages installed with dpkg), `make
+# device-shell` is a shell on it (docs/virtual-device.md). The fast option,
+# the same story in the project's sandbox on this machine's kernel (root):
+# `make demo-sandbox`, `make device-shell-sandbox`; ARCH=armhf there runs the
+# ARM programs under qemu-arm.
 DEMO_ARCH := $(if $(filter armhf,$(ARCH)),armhf,host)
-.PHONY: demo device-shell
-demo:
+.PHONY: demo device-shell demo-sandbox device-shell-sandbox vm-packages
+vm-packages:
+	@scripts/setup build armhf vm
+	@$(MAKE) --no-print-directory build-armhf
+	@vm/packages build/armhf >/dev/null
+demo: vm-packages
+	@demo/vm-demo build/armhf/vm-packages
+device-shell: vm-packages
+	@demo/vm-demo --shell build/armhf/vm-packages
+demo-sandbox:
 	@demo/run-demo --arch $(DEMO_ARCH)
-device-shell:
+device-shell-sandbox:
 	@demo/run-demo --arch $(DEMO_ARCH) --shell
 
 # Robustness evidence (docs/robustness.md). `make test` runs the fuzzers for 30 s

@@ -1,6 +1,7 @@
 /* Key-value configuration files: a streaming reader into an owned table, and a line writer. */
 #include "cfgfile.h"
 
+#include <algorithm>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -8,16 +9,25 @@
 #include <string.h>
 #include <unistd.h>
 
-struct cfgPair {
-    char *key;
-    char *value;
+/* A run of entries, followed in the same allocation by size bytes of text. */
+struct cfgBlock {
+    cfgBlock *older;
+    size_t size;
 };
 
+/* Each entry is its key and its value, each zero-terminated, side by side in a block the table
+ * owns. A separate allocation for every key, value and pair would cost a heap header and alignment
+ * padding each, about three times the text of a short setting, and would make parsing and freeing
+ * a large file mostly malloc and free. Blocks start small, so that a file of a few entries holds
+ * little more than its text, and double up to a size that keeps the unused end of the newest
+ * block small next to the whole. */
 struct cfgTable {
     int32_t count;
-    /* Room for the smallest power of two of slots that is at least count: growing by doubling
-     * keeps a parse linear without a capacity field. */
-    cfgPair **pairs;
+    /* Each entry's key, in file order, with room for the smallest power of two of slots that is at
+     * least count: growing by doubling keeps a parse linear without a capacity field. */
+    char **entries;
+    cfgBlock *newest; /* the block being filled; the older ones are chained behind it */
+    size_t used;      /* bytes of the newest block's text taken */
 };
 
 struct cfgOutput {
@@ -50,34 +60,58 @@ static const char *trimLead(const char *begin, const char *end) {
     return begin;
 }
 
-/* Returns a malloc'd zero-terminated copy of [begin, end), or null when memory runs out. */
-static char *copyText(const char *begin, const char *end) {
-    size_t length = static_cast<size_t>(end - begin);
-    char *copy = static_cast<char *>(malloc(length + 1));
-    if (copy) {
-        memcpy(copy, begin, length);
-        copy[length] = '\0';
-    }
-    return copy;
-}
+/* Allocation sizes of blocks, their header included: the first holds a settings file of a few
+ * entries whole, the largest wastes little at its end when the file is done. */
+static constexpr size_t firstBlockBytes = 256;
+static constexpr size_t largestBlockBytes = 8192;
 
-/* The array holds pointers to pairs, not pairs. */
-static constexpr size_t pairSlotSize = sizeof(cfgPair *); // NOLINT(bugprone-sizeof-expression)
+/* The array holds pointers to the entries' text, not the text. */
+static constexpr size_t entrySlotSize = sizeof(char *); // NOLINT(bugprone-sizeof-expression)
 
-/* Makes room for one more pair by doubling the slots when they are all used; 0 when memory runs
+/* Makes room for one more entry by doubling the slots when they are all used; 0 when memory runs
  * out (the table unchanged). */
 static int makeRoom(cfgTable *table) {
     size_t count = static_cast<size_t>(table->count);
     if ((count & (count - 1)) != 0) /* not a power of two (nor 0): a slot is free */
         return 1;
     size_t slots = count ? 2 * count : 1;
-    if (table->count == INT32_MAX || slots > SIZE_MAX / pairSlotSize)
+    if (table->count == INT32_MAX || slots > SIZE_MAX / entrySlotSize)
         return 0;
-    void *grown = realloc(table->pairs, slots * pairSlotSize);
+    void *grown = realloc(table->entries, slots * entrySlotSize);
     if (!grown)
         return 0;
-    table->pairs = static_cast<cfgPair **>(grown);
+    table->entries = static_cast<char **>(grown);
     return 1;
+}
+
+/* Returns size bytes of text room from the newest block, starting a block twice as large (up to
+ * the largest size, at least size) when it lacks them; null when memory runs out (the table
+ * unchanged). */
+static char *takeText(size_t size, cfgTable *table) {
+    cfgBlock *block = table->newest;
+    if (!block || block->size - table->used < size) {
+        size_t bytes = block ? std::min(2 * (sizeof *block + block->size), largestBlockBytes)
+                             : firstBlockBytes;
+        bytes = std::max(bytes, sizeof *block + size);
+        cfgBlock *fresh = static_cast<cfgBlock *>(malloc(bytes));
+        if (!fresh)
+            return nullptr;
+        fresh->older = block;
+        fresh->size = bytes - sizeof *fresh;
+        table->newest = block = fresh;
+        table->used = 0;
+    }
+    char *text = reinterpret_cast<char *>(block + 1) + table->used;
+    table->used += size;
+    return text;
+}
+
+/* Copies [begin, end) to `to` with a terminating zero; returns the byte after that zero. */
+static char *putText(char *to, const char *begin, const char *end) {
+    size_t length = static_cast<size_t>(end - begin);
+    memcpy(to, begin, length);
+    to[length] = '\0';
+    return to + length + 1;
 }
 
 /* Appends copies of the key and value as the last entry; when memory runs out nothing is kept. */
@@ -85,18 +119,11 @@ static void appendEntry(const char *key, const char *keyEnd, const char *value,
                         const char *valueEnd, cfgTable *table) {
     if (!makeRoom(table))
         return;
-    char *keyCopy = copyText(key, keyEnd);
-    char *valueCopy = copyText(value, valueEnd);
-    cfgPair *pair = static_cast<cfgPair *>(malloc(sizeof *pair));
-    if (!keyCopy || !valueCopy || !pair) {
-        free(keyCopy);
-        free(valueCopy);
-        free(pair);
+    char *entry = takeText(static_cast<size_t>((keyEnd - key) + (valueEnd - value)) + 2, table);
+    if (!entry)
         return;
-    }
-    pair->key = keyCopy;
-    pair->value = valueCopy;
-    table->pairs[table->count++] = pair;
+    putText(putText(entry, key, keyEnd), value, valueEnd);
+    table->entries[table->count++] = entry;
 }
 
 /* Adds the entry held by one line (its line feed excluded), if it holds one. */
@@ -176,17 +203,23 @@ cfgTable *cfgReader_Ctor(const char *filePath) {
 void cfgReader_Dtor(cfgTable *table) {
     if (!table)
         return;
-    for (int32_t i = 0; i < table->count; ++i) {
-        free(table->pairs[i]->key);
-        free(table->pairs[i]->value);
-        free(table->pairs[i]);
+    for (cfgBlock *block = table->newest; block;) {
+        cfgBlock *older = block->older;
+        free(block);
+        block = older;
     }
-    free(table->pairs);
+    free(table->entries);
     free(table);
 }
 
 int cfgReader_EntryCount(const cfgTable *table) {
     return table->count;
+}
+
+/* The value of an entry: it follows the key's terminating zero (lines holding a NUL are
+ * ignored, so the key has no other). */
+static const char *valueOf(const char *entry) {
+    return entry + strlen(entry) + 1;
 }
 
 /* Stores the size text needs when buf is null; otherwise zero-fills all *size bytes of buf and
@@ -208,30 +241,30 @@ int cfgReader_EnumEntry(int entryIndex, char *keyBuf, uint32_t *keyLen, char *va
                         uint32_t *valueLen, const cfgTable *table) {
     if (!keyLen || !valueLen || entryIndex < 0 || entryIndex >= table->count)
         return 0;
-    const cfgPair *pair = table->pairs[entryIndex];
-    return copyOut(pair->key, keyBuf, keyLen) && copyOut(pair->value, valueBuf, valueLen);
+    const char *entry = table->entries[entryIndex];
+    return copyOut(entry, keyBuf, keyLen) && copyOut(valueOf(entry), valueBuf, valueLen);
 }
 
-/* Returns the first pair with exactly this key, or null. */
-static const cfgPair *findPair(const char *key, const cfgTable *table) {
+/* Returns the first entry with exactly this key, or null. */
+static const char *findEntry(const char *key, const cfgTable *table) {
     for (int32_t i = 0; key && i < table->count; ++i)
-        if (strcmp(table->pairs[i]->key, key) == 0)
-            return table->pairs[i];
+        if (strcmp(table->entries[i], key) == 0)
+            return table->entries[i];
     return nullptr;
 }
 
 int cfgReader_HasKey(const char *key, const cfgTable *table) {
-    return findPair(key, table) != nullptr;
+    return findEntry(key, table) != nullptr;
 }
 
 int cfgReader_ValueSize(const char *key, const cfgTable *table) {
-    const cfgPair *pair = findPair(key, table);
-    return pair ? static_cast<int>(strlen(pair->value) + 1) : -1;
+    const char *entry = findEntry(key, table);
+    return entry ? static_cast<int>(strlen(valueOf(entry)) + 1) : -1;
 }
 
 int cfgReader_GetValue(const char *key, char *buf, uint32_t bufSize, const cfgTable *table) {
-    const cfgPair *pair = findPair(key, table);
-    return pair && buf && copyOut(pair->value, buf, &bufSize);
+    const char *entry = findEntry(key, table);
+    return entry && buf && copyOut(valueOf(entry), buf, &bufSize);
 }
 
 /* Writer */

@@ -7,6 +7,7 @@
 #include "holdtime.h"
 #include "hwconf.h"
 #include "runcmd.h"
+#include "trustedopen.h"
 
 #include <array>
 #include <cerrno>
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -43,7 +43,8 @@ void signalHandler(int signum) {
 // A directory opens like a file on Linux but never yields a state: the button
 // would be dead, so it counts as an attribute that cannot be opened.
 FILE *openButtonAttribute() {
-    FILE *button = fopen(buttonAttributePath, "rt");
+    // Close-on-exec: the commands a reset starts must never hold the button.
+    FILE *button = fopen(buttonAttributePath, "re");
     struct stat info {};
     if (button != nullptr && (fstat(fileno(button), &info) != 0 || S_ISDIR(info.st_mode))) {
         fclose(button);
@@ -52,10 +53,11 @@ FILE *openButtonAttribute() {
     return button;
 }
 
-// The log lives in world-writable /tmp: never follow a link planted there.
+// The log lives in world-writable /tmp: an image may link it to storage of its
+// own, but a link that another user planted there must not redirect root's
+// write, and a FIFO planted there must not hang the start-up.
 FILE *openStartupLog() {
-    const int fd =
-        open(startupLogPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = openTrustedAppend(startupLogPath);
     if (fd < 0)
         return nullptr;
     FILE *log = fdopen(fd, "a");

@@ -1,7 +1,9 @@
 #!/bin/bash
-# The init script under a POSIX shell (dash and BusyBox ash): starts one
+# The init script under a POSIX shell (dash and BusyBox ash), run by its path
+# as init does (so its own process is named holdSentry too): starts one
 # host-built holdSentry, reports it, never starts a second, stops it with
-# SIGTERM (status 0), and reports a daemon that cannot start.
+# SIGTERM (status 0), restarts the new program after an upgrade replaced the
+# file, and reports a daemon that cannot start.
 #   initscript.sh INIT_SCRIPT        (inside the sandbox, holdSentry on PATH)
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -9,16 +11,21 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 attribute=/sys/bus/i2c/devices/2-0030/factory_reset
 work=$(mktemp -d)
-# The installed script starts /usr/sbin/holdSentry; here it is the build's.
-sed "s|^DAEMON=.*|DAEMON=$(command -v holdSentry)|" "$1" >"$work/init"
+# The installed script starts /usr/sbin/holdSentry; here it is a copy of the
+# build's, which the test can replace as a package upgrade would.
+daemon=$work/sbin/holdSentry
+mkdir "$work/sbin" "$work/init.d"
+cp "$(command -v holdSentry)" "$daemon"
+sed "s|^DAEMON=.*|DAEMON=$daemon|" "$1" >"$work/init"
 grep -q "^DAEMON=/.*/holdSentry$" "$work/init" || fail "no DAEMON line in $1"
+init=$work/init.d/holdSentry
 
 pidsOf() { pidof holdSentry || true; }
 
 # run SHELL ACTION EXPECTED_STATUS EXPECTED_OUTPUT_REGEX
 run() {
     local status=0 out
-    out=$($1 "$work/init" "$2" 2>&1) || status=$?
+    out=$("$init" "$2" 2>&1) || status=$?
     [ "$status" = "$3" ] || fail "$1 $2: status $status ($out)"
     [[ $out =~ $4 ]] || fail "$1 $2: output '$out'"
 }
@@ -28,8 +35,16 @@ exitedWith() {
     grep -qx "$1 $2" /run/sandbox/reaped || fail "pid $1 did not end with $2: $(cat /run/sandbox/reaped)"
 }
 
+# upgrade: replaces the program file the way dpkg does (new file renamed over).
+upgrade() {
+    cp "$daemon" "$daemon.new" && echo >>"$daemon.new" && mv "$daemon.new" "$daemon"
+}
+
 scenario() {
-    local sh=$1 first second
+    local sh=$1 first second third
+    # Installed under a path ending in holdSentry and started by that path.
+    { echo "#!$sh"; tail -n +2 "$work/init"; } >"$init"
+    chmod 755 "$init"
     mkdir -p "${attribute%/*}"
     echo 0 >"$attribute"
     rm -f /tmp/applog
@@ -49,13 +64,22 @@ scenario() {
     second=$(pidsOf)
     [[ $second =~ ^[0-9]+$ && $second != "$first" ]] || fail "$sh: after restart: '$second'"
 
-    run "$sh" stop 0 "^holdSentry stopped$"
+    # After an upgrade the running watcher's program is "(deleted)": restart
+    # must still stop it, and leave exactly one watcher, on the new program.
+    upgrade
+    run "$sh" restart 0 $'^holdSentry stopped\nholdSentry started$'
     exitedWith "$second" 0
+    third=$(pidsOf)
+    [[ $third =~ ^[0-9]+$ && $third != "$second" ]] || fail "$sh: after upgrade and restart: '$third'"
+    [ "$(readlink "/proc/$third/exe")" = "$daemon" ] || fail "$sh: not the new program"
+
+    run "$sh" stop 0 "^holdSentry stopped$"
+    exitedWith "$third" 0
     [ -z "$(pidsOf)" ] || fail "$sh: still running after stop"
 
     # Two starts at once (boot script and an operator, say) make one daemon.
-    $sh "$work/init" start >"$work/a" 2>&1 &
-    $sh "$work/init" start >"$work/b" 2>&1 &
+    "$init" start >"$work/a" 2>&1 &
+    "$init" start >"$work/b" 2>&1 &
     wait
     [[ $(pidsOf) =~ ^[0-9]+$ ]] || fail "$sh: concurrent starts: '$(pidsOf)' ($(cat "$work/a" "$work/b"))"
     run "$sh" stop 0 "^holdSentry stopped$"
@@ -69,5 +93,5 @@ scenario() {
     echo "$sh: OK"
 }
 
-scenario sh
-scenario "busybox sh"
+scenario "$(command -v sh)"
+scenario "$(command -v busybox) sh"

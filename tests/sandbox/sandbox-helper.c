@@ -5,12 +5,17 @@
  *   reboot|systemctl|aplay|...      a recording fake: appends one line to the
  *                                   record file and exits with a chosen status.
  *
+ * The fake also notes the descriptors it was started with in /run/sandbox/fds
+ * ("<pid> <name> <fd>=<target>..."), so tests see what a command inherited.
+ *
  * The fake takes its name from the path the kernel executed (AT_EXECFN), not
  * from argv[0]: programs legitimately exec "pcmdrone" with argv[0] "aplay",
  * and the record must show both. */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +27,7 @@
 
 #define REAPED_FILE "/run/sandbox/reaped"
 #define DEFAULT_RECORD "/run/sandbox/record"
+#define FDS_FILE "/run/sandbox/fds"
 
 static pid_t childPid;
 
@@ -113,7 +119,31 @@ static void fakeWait(const char *name) {
     }
 }
 
+/* Before the fake opens anything itself; what does not fit in the line is cut. */
+static void noteDescriptors(const char *name) {
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == NULL)
+        return;
+    char line[4096], link[64], target[PATH_MAX];
+    size_t n = (size_t)snprintf(line, sizeof line, "%d %s", (int)getpid(), name);
+    struct dirent *entry;
+    while ((entry = readdir(dir)) != NULL && n < sizeof line) {
+        const int fd = atoi(entry->d_name);
+        if (entry->d_name[0] == '.' || fd == dirfd(dir))
+            continue;
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t len = readlink(link, target, sizeof target - 1);
+        target[len < 0 ? 0 : len] = '\0';
+        n += (size_t)snprintf(line + n, sizeof line - n, " %d=%s", fd, target);
+    }
+    closedir(dir);
+    n = n < sizeof line - 1 ? n : sizeof line - 2;
+    line[n++] = '\n';
+    appendLine(FDS_FILE, line, n);
+}
+
 static int runFake(const char *name, int argc, char **argv) {
+    noteDescriptors(name);
     size_t size = 64 + strlen(name);
     for (int i = 0; i < argc; i++)
         size += 2 * strlen(argv[i]) + 1;

@@ -59,9 +59,9 @@ rmdir /var/dnsmask.conf
 
 # Read-only /var: nothing can be created.
 rm -f /var/hostapd.conf /var/dnsmask.conf
-mount -o remount,ro /var || fail "cannot remount /var read-only"
+mount -o remount,bind,ro /var || fail "cannot remount /var read-only"
 runAp 1 "$untouched"
-mount -o remount,rw /var
+mount -o remount,bind,rw /var
 
 # Full /var: the files open, but the bytes do not fit (root ignores modes,
 # so only a full file system shows this).

@@ -1,14 +1,14 @@
 #!/bin/bash
-# The generated files as the real consumers read them: hostapd and dnsmasq
-# accept them, a phone gets a lease from dnsmasq with them unchanged, and
-# dhcpcd knows every directive of the factory-reset DHCP client file.
-# Needs the real hostapd and dnsmasq (sandbox --real).
+# The generated files as the real consumers read them: dnsmasq accepts its
+# file, a phone gets a lease from dnsmasq with it unchanged, and dhcpcd knows
+# every directive of the factory-reset DHCP client file. Needs the real
+# dnsmasq (sandbox --real). hostapd is a service that this machine does not
+# get: the virtual device runs it on its file (tests/vm, scenario ap).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 expected=$here/expected
 
-hostapd -v 2>&1 | head -1
 dnsmasq --version | head -1
 dhcpcd --version | head -1
 
@@ -20,33 +20,15 @@ cp $stubs/hostapd $stubs/dnsmasq
 chmod +x $stubs/*
 make_eth0 0a:1b:2c:3d:4e:ff
 PATH=$stubs:$PATH apStarter || fail "apStarter failed"
-hapd=/var/hostapd.conf
 dmq=/var/dnsmask.conf
-
-# hostapd parses the whole file before it needs Wi-Fi hardware, complaining
-# with "Line N: ..." about each line it rejects; without hardware it then
-# stops at driver start.
-hostapdAccepts() { # FILE
-    local out
-    out=$(timeout 20 hostapd "$1" 2>&1)
-    if grep -q 'Line [0-9]*:' <<<"$out" || ! grep -q 'nl80211' <<<"$out"; then
-        echo "$out"
-        return 1
-    fi
-}
-hostapdAccepts $hapd || fail "hostapd rejects the generated file"
-# Control: a bad line is noticed, so silence above means acceptance.
-{ cat $hapd; echo "no_such_setting=1"; } >/tmp/bad-hostapd.conf
-hostapdAccepts /tmp/bad-hostapd.conf >/dev/null && fail "hostapd check misses a bad line"
 
 out=$(timeout 20 dnsmasq --test -C $dmq 2>&1)
 expect_eq "dnsmasq syntax check" "dnsmasq: syntax check OK." "$out"
 
 # dhcpcd reports unknown directives while it reads its configuration, before
-# it waits for a carrier that this tap never gets.
+# it waits for a carrier that this link never gets (its peer stays down).
 dhcpcdOutput() { # FILE
-    ip tuntap add dev wlan0 mode tap
-    ip link set wlan0 up
+    make_link wlan0 0a:1b:2c:3d:4e:01
     timeout 5 dhcpcd -f "$1" -T -d wlan0 2>&1
     ip link del wlan0
 }
@@ -63,8 +45,8 @@ ip netns add phone
 ip link add wlan0 type veth peer name phone0 netns phone
 ip addr add 192.168.188.1/24 dev wlan0
 ip link set wlan0 up
-ip netns exec phone ip link set lo up
-ip netns exec phone ip link set phone0 up
+nsenter --net=/run/netns/phone ip link set lo up
+nsenter --net=/run/netns/phone ip link set phone0 up
 timeout 60 dnsmasq -C $dmq --no-daemon --dhcp-leasefile=/tmp/dnsmasq.leases >/tmp/dnsmasq.log 2>&1 &
 dnsmasqPid=$!
 
@@ -76,7 +58,7 @@ SCRIPT
 chmod +x /tmp/lease-script
 dhcpListening() { ss -Hlnu 'sport = :67' | grep -q .; }
 wait_for 10 dhcpListening
-timeout 30 ip netns exec phone udhcpc -f -q -n -i phone0 -s /tmp/lease-script >/tmp/udhcpc.log 2>&1 ||
+timeout 30 nsenter --net=/run/netns/phone udhcpc -f -q -n -i phone0 -s /tmp/lease-script >/tmp/udhcpc.log 2>&1 ||
     { cat /tmp/udhcpc.log /tmp/dnsmasq.log; fail "no lease"; }
 kill $dnsmasqPid
 read -r ip router dns </tmp/lease

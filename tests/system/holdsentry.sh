@@ -28,6 +28,10 @@ reboot" "$(recorded)"
     expect_file_bytes /app/etc/wifilist.conf "$here/expected/wifilist.conf"
     expect_eq "background status" 0 "$(reaped_status "$daemon" 5)"
     expect_eq "leftover temporary files" "" "$(find /app/etc /tmp -maxdepth 1 -name '.*.new')"
+    # What the started commands really hold: nothing the daemon opened, the button above all.
+    expect_eq "commands that noted descriptors" "aplay reboot" "$(cut -d' ' -f2 /run/sandbox/fds | xargs)"
+    expect_eq "inherited descriptors" "" \
+        "$(grep -oE "[0-9]+=($button|/tmp/applog|/boot/|/app/|/tmp/\.)[^ ]*" /run/sandbox/fds || true)"
 }
 
 expect_no_reset() {
@@ -44,13 +48,14 @@ holdSentry V1.01" "$(cat /tmp/applog)"
     expect_reset "$here/expected/wpa_supplicant.conf"
 }
 
-# A short hold changes nothing; the next long one still resets, and an
-# identity with a key missing leaves that key and the later ones empty.
+# Short holds change nothing, even three spread over more than 5 s: each press
+# is timed afresh. The next long one still resets, and an identity with a key
+# missing leaves that key and the later ones empty.
 scenario_short_then_long() {
     provision
     sed -i '/^hw_model_number/d' /boot/hw.conf
     start_daemon
-    hold_button 3
+    hold_button 1.5 && sleep 1 && hold_button 1.5 && sleep 1 && hold_button 1.5
     sleep 0.5
     expect_no_reset
     hold_button 5.4
@@ -69,7 +74,8 @@ scenario_sigterm_while_held() {
     expect_no_reset
 }
 
-# Whoever starts the daemon sees 0 at once; the background process ends with 1.
+# Whoever starts the daemon sees 0 at once; the background process ends with 1
+# when it cannot open the button attribute or a trustworthy /tmp/applog.
 scenario_unopenable() {
     provision
     rm "$button"
@@ -78,15 +84,54 @@ scenario_unopenable() {
     expect_eq "status without button attribute" 1 "$(reaped_statuses)"
     expect_eq "/tmp/applog" "earlier boot" "$(cat /tmp/applog)"
 
-    provision
-    : >/run/sandbox/reaped
-    # A link planted in world-writable /tmp must not redirect root's write.
-    echo "untouched" >/boot/victim
-    rm /tmp/applog && ln -s /boot/victim /tmp/applog
-    holdSentry || fail "holdSentry returned $?"
-    wait_for 5 reaped_any || fail "daemon with a planted log link did not end"
-    expect_eq "status with /tmp/applog a link" 1 "$(reaped_statuses)"
-    expect_eq "link target" "untouched" "$(cat /boot/victim)"
+    # What an image may put at /tmp/applog: links owned by root, chained, in any
+    # component, to persistent storage. A FIFO must not hang the start-up.
+    applog_cases <<'CASES'
+ln -s /app/log/applog /tmp/applog|runs|/app/log/applog
+ln -s /tmp/logs/applog /tmp/applog && ln -s ../app/log /tmp/logs|runs|/app/log/applog
+ln -s /logs/applog /tmp/applog && ln -s app/log /logs|runs|/app/log/applog
+ln -s /tmp/applog.2 /tmp/applog && ln -s /app/log/fresh /tmp/applog.2|runs|/app/log/fresh
+ln -s /tmp/applog /tmp/applog.2 && ln -s /tmp/applog.2 /tmp/applog|refused|
+mkfifo /tmp/applog|refused|
+mkdir /tmp/applog|refused|
+ln -s /dev/null /tmp/applog|refused|
+CASES
+}
+
+# Links that another user planted in world-writable /tmp must not redirect
+# root's write, wherever they stand in the path.
+scenario_planted_link() {
+    [ "${SANDBOX_USERNS:-}" != 1 ] || skip "a user namespace maps no other user to own a link"
+    applog_cases <<'CASES'
+ln -s /app/log/applog /tmp/applog && chown -h 65534 /tmp/applog|refused|
+ln -s /tmp/logs/applog /tmp/applog && ln -s /app/log /tmp/logs && chown -h 65534 /tmp/logs|refused|
+CASES
+}
+
+# Each line of standard input: SETUP|runs|LOG or SETUP|refused|. The daemon
+# starts after SETUP made /tmp/applog; it either writes its banner to LOG and
+# runs, or ends with status 1 leaving /app/log/applog untouched.
+applog_cases() {
+    local setup outcome log
+    while IFS='|' read -r setup outcome log; do
+        rm -rf /tmp/applog /tmp/applog.2 /tmp/logs /logs
+        provision
+        : >/run/sandbox/reaped
+        mkdir -p /app/log && echo "untouched" >/app/log/applog
+        rm /tmp/applog
+        eval "$setup"
+        holdSentry || fail "holdSentry returned $?"
+        if [ "$outcome" = runs ]; then
+            wait_for 5 grep -qsx "holdSentry V1.01" "$log" || fail "[$setup]: no banner in $log"
+            daemon=$(daemon_pid holdSentry) || fail "[$setup]: the daemon is not running"
+            kill -TERM "$daemon"
+            expect_eq "[$setup] status after SIGTERM" 0 "$(reaped_status "$daemon" 5)"
+        else
+            wait_for 5 reaped_any || fail "[$setup]: the daemon did not end"
+            expect_eq "[$setup] status" 1 "$(reaped_statuses)"
+            expect_eq "[$setup] link target" "untouched" "$(cat /app/log/applog)"
+        fi
+    done
 }
 
 # A full /app: the old files stay whole, no temporary file remains, and the

@@ -10,8 +10,7 @@ zeros=000000000000
 make_eth0 0a:1b:2c:3d:4e:ff
 # A name of exactly 15 characters: its 16-character extensions must never be
 # truncated into it.
-ip tuntap add dev abcdefghijklmno mode tap
-ip link set abcdefghijklmno address 80:ff:a7:c5:01:fe
+make_link abcdefghijklmno 80:ff:a7:c5:01:fe
 
 # Runs macPrint ARGS... and checks stdout, status and an empty stderr.
 check() { # OUTPUT STATUS ARGS...

@@ -13,29 +13,37 @@ from_host() {
         echo "FAIL: $*" >&2
         exit 1
     }
-    local out status
-    dir=$(mktemp -d /tmp/sandbox-test.XXXXXX)
+    local out status top name
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/sandbox-test.XXXXXX")
     trap 'rm -rf "$dir"' EXIT
     mkdir "$dir/bin" "$dir/cwd"
     printf '#!/bin/sh\necho native\n' >"$dir/bin/prog"
     printf '#!/bin/sh\necho "emulated: $*"\n' >"$dir/cwd/emu"
     chmod 755 "$dir/bin/prog" "$dir/cwd/emu"
 
-    # Everything the caller passes lives under /tmp, which the sandbox masks.
+    # Inside, the machine's /tmp and /etc are private and its other directories
+    # read-only; only the paths the caller passed stay writable.
+    top=$(ls -A /)
+    name=marker.${dir##*/}
     # shellcheck disable=SC2016 # expanded inside
     out=$(cd "$dir/cwd" && "$sbx" --bin "$dir/bin" --emulator "$dir/cwd/emu" --record "$dir/record" -- \
         bash -c 'readlink /proc/self/ns/pid /proc/self/ns/mnt /proc/self/ns/net
-                 pwd; prog a "b c"; echo inside >"$1"; echo inside >"$2"
-                 [ "$(type -P reboot)" = /run/sandbox/fakes/reboot ] && reboot -f' _ "$dir/marker" "/etc/${dir##*/}")
+                 pwd; prog a "b c"; echo inside >"/tmp/$1"; echo inside >"/etc/$1"; echo inside >kept
+                 (echo inside >"/usr/$1") 2>/dev/null && echo "/usr is writable"
+                 [ "$(type -P reboot)" = /run/sandbox/fakes/reboot ] && reboot -f' _ "$name")
     expect=("$(readlink /proc/$$/ns/pid)" "$(readlink /proc/$$/ns/mnt)" "$(readlink /proc/$$/ns/net)")
     for ns in "${expect[@]}"; do
         [[ $out != *"$ns"* ]] || fail "the sandbox shares the host's $ns"
     done
     [[ $out == *"$dir/cwd"$'\n'"emulated: -0 prog $dir/bin/prog a b c"* ]] ||
         fail "cwd or emulator wrapper wrong: $out"
-    [ ! -e "$dir/marker" ] || fail "a file written to /tmp inside shows on the host"
-    [ ! -e "/etc/${dir##*/}" ] || fail "a file written to /etc inside shows on the host"
+    [[ $out != *"/usr is writable"* ]] || fail "/usr is writable inside"
+    [ "$(cat "$dir/cwd/kept")" = inside ] || fail "the working directory is not writable inside"
+    for d in /tmp /etc /usr; do
+        [ ! -e "$d/$name" ] || fail "a file written to $d inside shows on the host"
+    done
     [ ! -e /run/sandbox ] || fail "/run/sandbox shows on the host"
+    [ "$(ls -A /)" = "$top" ] || fail "the sandbox changed the host's /: $(ls -A /)"
     [[ $(cat "$dir/record") =~ ^[0-9]+\.[0-9]{9}\ [0-9]+\ reboot\ reboot\ -f$ ]] ||
         fail "--record file: $(cat "$dir/record")"
 
@@ -44,8 +52,16 @@ from_host() {
     status=0 && "$sbx" --real reboot -- true 2>/dev/null || status=$?
     [ "$status" = 125 ] || fail "--real reboot was not refused ($status)"
     # shellcheck disable=SC2016 # expanded inside
-    out=$("$sbx" --real hostapd -- sh -c 'p=$(command -v hostapd) || exit 0; [ "$p" -ef '$fake' ] || echo real')
-    [ -z "$(type -P hostapd)" ] || [ "$out" = real ] || fail "--real hostapd still runs the fake"
+    out=$("$sbx" --real dnsmasq -- sh -c 'p=$(command -v dnsmasq) || exit 0; [ "$p" -ef '$fake' ] || echo real')
+    [ -z "$(type -P dnsmasq)" ] || [ "$out" = real ] || fail "--real dnsmasq still runs the fake"
+
+    # A normal user gets the same sandbox in a user namespace: as root, prove it
+    # with the unprivileged user nobody, where nobody can read this checkout.
+    if [ "$(id -u)" = 0 ] && setpriv --reuid=65534 --regid=65534 --clear-groups test -r "$here/lib.sh"; then
+        out=$(cd / && setpriv --reuid=65534 --regid=65534 --clear-groups "$sbx" -- "$here/sandbox_test.sh" 2>&1) ||
+            fail "the sandbox's own test fails for a normal user: $out"
+        echo "$out" | tail -1 | sed 's/$/ (as nobody, in a user namespace)/'
+    fi
     echo "sandbox (from host): all checks passed"
 }
 
@@ -67,11 +83,18 @@ for n in "${names[@]}"; do
     done
 done
 
-# Namespaces: our own PID 1, only a loopback interface.
+# Namespaces: our own PID 1, only a loopback interface; our own root, in which
+# the machine's directories are read-only.
 expect_eq "PID 1" sandbox-helper "$(cat /proc/1/comm)"
 expect_eq "test's own PID" 2 "$$"
 expect_eq "interfaces" lo "$(ip -br link | awk '{ print $1 }')"
 [[ $(ip link show lo) == *['<,']UP[',>']* ]] || fail "lo is not up"
+expect_eq "file system of /" tmpfs "$(stat -f -c %T /)"
+mounted() { findmnt -no OPTIONS --target "$1" | cut -d, -f1; }
+for d in /usr "$(dirname "$SANDBOX_ROOT")"; do
+    [[ $d == / || $d == /tmp* ]] || expect_eq "mount of $d" ro "$(mounted "$d")"
+done
+expect_eq "mount of the build tree" rw "$(mounted "$SANDBOX_ROOT/build")"
 
 # Masked directories are fresh tmpfs holding only what the sandbox made, and
 # the way to bind-mounted paths it kept (the repository may live under /tmp).
@@ -144,7 +167,7 @@ orphan=$(sh -c 'sleep 30 </dev/null >/dev/null 2>&1 & echo $!')
 kill -TERM "$orphan"
 expect_eq "killed orphan's status" 143 "$(reaped_status "$orphan" 5)"
 
-# A tap eth0 with a chosen hardware address.
+# eth0 with a chosen hardware address.
 make_eth0 0a:1b:2c:3d:4e:ff
 expect_eq "eth0 address" 0a:1b:2c:3d:4e:ff "$(ip -br link show eth0 | awk '{ print $3 }')"
 [[ $(ip link show eth0) == *['<,']UP[',>']* ]] || fail "eth0 is not up"
@@ -156,17 +179,20 @@ refused() { # refused REASON COMMAND...: COMMAND must exit 125 saying REASON
     expect_eq "status when $1" 125 "$status"
     [[ $out == *"refusing to run: "*"$1"* ]] || fail "no refusal for '$1': $out"
 }
-other=("pid:[1]" "mnt:[1]" "net:[1]")
+other=("pid:[1]" "mnt:[1]" "net:[1]" "user:[1]")
 "$sbx" --check "${other[@]}" 1 >/dev/null || fail "the checks refuse this sandbox"
 refused "pid namespace is the host's" "$sbx" --check "$(readlink /proc/self/ns/pid)" "${other[@]:1}" 1
-refused "mnt namespace is the host's" "$sbx" --check "${other[0]}" "$(readlink /proc/self/ns/mnt)" "${other[2]}" 1
-refused "net namespace is the host's" "$sbx" --check "${other[@]:0:2}" "$(readlink /proc/self/ns/net)" 1
+refused "mnt namespace is the host's" "$sbx" --check "${other[0]}" "$(readlink /proc/self/ns/mnt)" "${other[@]:2}" 1
+refused "net namespace is the host's" "$sbx" --check "${other[@]:0:2}" "$(readlink /proc/self/ns/net)" "${other[3]}" 1
 refused "/run is the host's" "$sbx" --check "${other[@]}" "$(stat -c %d /run)"
-# A real binary found on PATH before the fake (hostapd is always installed for
+if [ "${SANDBOX_USERNS:-}" = 1 ]; then
+    refused "user namespace is the host's" "$sbx" --check "${other[@]:0:3}" "$(readlink /proc/self/ns/user)" 1
+fi
+# A real binary found on PATH before the fake (dnsmasq is always installed for
 # the tests; reboot and systemctl only where the machine has systemd).
 refused "runs '/usr/sbin/" env PATH="/usr/sbin:$PATH" "$sbx" --check "${other[@]}" 1
 # A real binary left uncovered (here: /bin/true in a throw-away namespace).
-for real in /usr/bin/systemctl /usr/sbin/hostapd; do
+for real in /usr/bin/systemctl /usr/sbin/dnsmasq; do
     [ -e "$real" ] || continue
     refused "is not the fake" unshare --mount --propagation private sh -c \
         'mount --bind /bin/true "$0" && shift && exec "$@"' "$real" _ "$sbx" --check "${other[@]}" 1

@@ -70,9 +70,9 @@ expect_vg() {
 program_runs() {
     make_eth0 0a:1b:2c:3d:4e:5f
     expect_vg 0 apStarter
-    mount -o remount,ro /var
+    mount -o remount,bind,ro /var
     expect_vg 1 apStarter
-    mount -o remount,rw /var
+    mount -o remount,bind,rw /var
     expect_vg 0 macPrint eth0
     expect_vg 0 macPrint lo
     expect_vg 1 macPrint nosuch0

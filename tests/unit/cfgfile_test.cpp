@@ -10,6 +10,53 @@
 
 extern "C" int cfgCApiRoundTrip(const char *path);
 
+/* Allocation faults. The program is linked with --wrap for malloc, calloc, realloc and free, so
+ * the reader's calls come here first. While armed, allocations are numbered from 1, the one
+ * numbered failAt fails, and the blocks still held are counted. */
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t count, size_t size);
+void *__real_realloc(void *pointer, size_t size);
+void __real_free(void *pointer);
+}
+
+namespace {
+
+struct {
+    bool armed;
+    unsigned long made;
+    unsigned long failAt;
+    long held;
+} faults;
+
+bool failsNow() {
+    return faults.armed && ++faults.made == faults.failAt;
+}
+
+void *counted(void *pointer) {
+    faults.held += faults.armed && pointer;
+    return pointer;
+}
+
+} // namespace
+
+extern "C" void *__wrap_malloc(size_t size) {
+    return failsNow() ? nullptr : counted(__real_malloc(size));
+}
+extern "C" void *__wrap_calloc(size_t count, size_t size) {
+    return failsNow() ? nullptr : counted(__real_calloc(count, size));
+}
+extern "C" void *__wrap_realloc(void *pointer, size_t size) {
+    if (failsNow())
+        return nullptr; /* as malloc does: the old block is kept */
+    void *grown = __real_realloc(pointer, size);
+    return pointer ? grown : counted(grown);
+}
+extern "C" void __wrap_free(void *pointer) {
+    faults.held -= faults.armed && pointer;
+    __real_free(pointer);
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -164,6 +211,60 @@ TEST_F(CfgFile, ManyEntries) {
     EXPECT_EQ(cfgReader_GetValue("key99999", value, sizeof value, table), 1);
     EXPECT_STREQ(value, "value99999");
     cfgReader_Dtor(table);
+}
+
+/* Parses path with allocation failAt failing (0: none) and frees the table; returns its dump or
+ * "(null)", and in *made the allocations asked for. Everything allocated must be freed. */
+std::string parseFailing(const std::string &path, unsigned long failAt, unsigned long *made) {
+    faults = {true, 0, failAt, 0};
+    cfgTable *table = cfgReader_Ctor(path.c_str());
+    faults.armed = false;
+    std::string out = table ? dump(table) : "(null)";
+    faults.armed = true;
+    cfgReader_Dtor(table);
+    faults.armed = false;
+    EXPECT_EQ(faults.held, 0) << "allocations not freed";
+    *made = faults.made;
+    return out;
+}
+
+TEST_F(CfgFile, AllocationFailureDropsOnlyItsLine) {
+    /* Sizes that share a block, fill one, or exceed the largest; ignored lines take nothing. */
+    const size_t valueLengths[] = {1, 40, 150, 0, 700, 12000, 3};
+    struct Line {
+        std::string text, dumped;
+    };
+    std::vector<Line> lines;
+    for (size_t i = 0; i < 42; ++i) {
+        const std::string key = std::string("k").append(std::to_string(i));
+        const std::string value(valueLengths[i % 7], static_cast<char>('a' + i % 26));
+        lines.push_back(value.empty() ? Line{"# " + key, ""}
+                                      : Line{key + " = " + value, key + "|" + value + "\n"});
+    }
+    /* allocationsBefore[k]: what parsing the first k lines asks for, the table included. */
+    std::vector<unsigned long> allocationsBefore(lines.size() + 1);
+    std::string bytes;
+    for (size_t k = 0; k <= lines.size(); ++k) {
+        writeFile(dir + "prefix.conf", bytes);
+        parseFailing(dir + "prefix.conf", 0, &allocationsBefore[k]);
+        if (k < lines.size())
+            bytes += lines[k].text + "\n";
+    }
+    writeFile(dir + "all.conf", bytes);
+    /* The n-th allocation belongs to the first line whose prefix asks for n: that line alone is
+     * dropped (line 0 is the table: no table at all). */
+    for (unsigned long n = 1; n <= allocationsBefore.back(); ++n) {
+        SCOPED_TRACE(testing::Message() << "allocation " << n);
+        size_t failing = 0;
+        while (failing < lines.size() && allocationsBefore[failing] < n)
+            ++failing;
+        std::string expected;
+        for (size_t k = 1; k <= lines.size(); ++k)
+            expected += k == failing ? "" : lines[k - 1].dumped;
+        unsigned long made = 0;
+        EXPECT_EQ(parseFailing(dir + "all.conf", n, &made), failing == 0 ? "(null)" : expected);
+        EXPECT_GE(made, n);
+    }
 }
 
 /* Reader: the queries */

@@ -26,8 +26,8 @@ std::string expected(const std::string &name) {
 class GenConf : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/genconf_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = ::testing::TempDir() + "genconf_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir = pattern;
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
