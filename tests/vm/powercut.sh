@@ -122,7 +122,7 @@ check_fsck() { # WHAT
 
 # Replays WRITER's log onto a copy of the base disk up to each point. Writes the
 # table WRITER.points (entry, flags, mark, the files' states, temporaries) and
-# sets torn (how many points leave a file not whole, or two temporaries),
+# sets torn (how many points leave a file not whole, or more than one temporary),
 # first_torn and at_reboot (the files at the mark before the reboot).
 check_log() { # WRITER
     local log=$VM_RUN/$1.log copy=$VM_RUN/copy.raw n flags mark states temps old=0 points=0
@@ -151,6 +151,7 @@ check_log() { # WRITER
         fi
         [ "$mark" != reboot ] || at_reboot=$states
     done <"$VM_RUN/$1.all" >>"$VM_RUN/$1.points"
+    [ -n "$at_reboot" ] || fail "$1: no mark 'reboot' in the log"
     # Replayed to its end, the log is the data disk as the guest left it.
     cp --sparse=always "$VM_RUN/base.raw" "$copy"
     "$logreplay" replay "$log" "$copy" "$(tail -n 1 "$VM_RUN/$1.all" | cut -d ' ' -f 1)" || fail "$1: cannot replay the whole log"
