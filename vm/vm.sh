@@ -76,7 +76,10 @@ vm_boot() { # INIT
         -append "console=ttyAMA0 vm.init=$1 panic=-1 net.ifnames=0 loglevel=4")
     for disk in "${VM_DISKS[@]}"; do
         i=$((i + 1))
-        args+=(-drive "if=none,id=disk$i,file=$disk,format=raw" -device "virtio-blk-device,drive=disk$i")
+        # The disk's serial is its file name: the guest finds it by that
+        # (/sys/block/vdX/serial), whatever number the board gives it.
+        args+=(-drive "if=none,id=disk$i,file=$disk,format=raw"
+            -device "virtio-blk-device,drive=disk$i,serial=${disk##*/}")
     done
     if [ "${VM_INTERACTIVE:-}" = 1 ]; then
         (vm_qemu "$VM_IMAGE" "${args[@]}" -serial mon:stdio)
