@@ -90,7 +90,7 @@ packages:
 # The virtual device: `make demo` runs the story on the ARM virtual device (a
 # real ARM kernel under qemu, the device packages installed with dpkg), `make
 # device-shell` is a shell on it (docs/virtual-device.md). The fast option,
-# the same story in the project's sandbox on this machine's kernel (root):
+# the same story in the project's sandbox on this machine's kernel:
 # `make demo-sandbox`, `make device-shell-sandbox`; ARCH=armhf there runs the
 # ARM programs under qemu-arm.
 DEMO_ARCH := $(if $(filter armhf,$(ARCH)),armhf,host)
